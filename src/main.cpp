@@ -1,0 +1,3 @@
+#include "core/application.hpp"
+
+int main(int argc, char** argv) { return kelvra::run_application(argc, argv); }

@@ -1,0 +1,159 @@
+#include <brano/core/v6/byte_array.hpp>
+#include <brano/core/v6/converter.hpp>
+#include <brano/core/v6/datetime.hpp>
+#include <brano/core/v6/encoding.hpp>
+#include <brano/core/v6/text_formatter.hpp>
+
+#include "core/status.hpp"
+
+#include <QTest>
+
+#include <random>
+
+namespace core = brano::core::v6;
+
+class tst_core_library : public QObject {
+    Q_OBJECT
+
+private slots:
+    void base64_round_trip_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("one byte") << QByteArray("\xff", 1);
+        QByteArray all;
+        for (int i = 0; i < 256; ++i) {
+            all.append(static_cast<char>(i));
+        }
+        QTest::newRow("all 256 values") << all;
+        std::mt19937 random(12345);
+        for (int size : {2, 3, 4, 17, 1000, 65537}) {
+            QByteArray bytes(size, Qt::Uninitialized);
+            for (auto& b : bytes) {
+                b = static_cast<char>(random() & 0xff);
+            }
+            QTest::addRow("random %d", size) << bytes;
+        }
+    }
+
+    void base64_round_trip() {
+        QFETCH(QByteArray, bytes);
+        core::byte_array const in(reinterpret_cast<std::uint8_t const*>(bytes.constData()),
+                                  static_cast<std::size_t>(bytes.size()));
+        std::string const text = core::binary_encoder::encode(core::binary_encoding::base64, in);
+        // Plain ASCII from the base64 alphabet: safe in JSON and on a command line.
+        for (char c : text) {
+            QVERIFY(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '=');
+        }
+        QCOMPARE(QByteArray::fromStdString(text), bytes.toBase64());
+        QVERIFY(core::binary_decoder::decode(core::binary_encoding::base64, text) == in);
+    }
+
+    void base64_rejects_malformed_text_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("invalid character") << "AB*D";
+        QTest::newRow("space inside") << "AB CD";
+        QTest::newRow("truncated quartet") << "QUJD=";
+        QTest::newRow("data after padding") << "QQ==QQ==";
+    }
+
+    void base64_rejects_malformed_text() {
+        QFETCH(QString, text);
+        QVERIFY(core::binary_decoder::decode(core::binary_encoding::base64, text.toStdString())
+                    .empty());
+    }
+
+    void unknown_encoding_gives_nothing() {
+        auto const bogus = static_cast<core::binary_encoding>(7);
+        QVERIFY(core::binary_encoder::encode(bogus, core::byte_array("abc")).empty());
+        QVERIFY(core::binary_decoder::decode(bogus, "YWJj").empty());
+    }
+
+    void stack_reports_first_item_and_replaces_arguments() {
+        core::result::stack stack;
+        QVERIFY(!stack.has_failed());
+        QCOMPARE(stack.get_value(), 0);
+        QCOMPARE(stack.get_message(), std::string());
+
+        auto& item = stack.push_item(kelvra::status::manager_category::instance(), 1);
+        item.set_argument("id", "a").set_argument("other", "b").set_argument("id", "c");
+        stack.push_item(kelvra::status::persist_session_category::instance(), 2);
+
+        QVERIFY(stack.has_failed());
+        QCOMPARE(stack.size(), std::size_t(2));
+        QCOMPARE(stack.get_value(), 1);
+        QCOMPARE(stack.get_message(), std::string("O id da conexão não existe"));
+
+        auto const& first = *stack.begin();
+        QCOMPARE(first.get_argument_range().size(), std::size_t(2));
+        QCOMPARE(first.get_argument_range().begin()->get_name(), std::string("id"));
+        QCOMPARE(first.get_argument_range().begin()->get_value(), std::string("c"));
+
+        core::result::stack copy = stack;
+        stack.reset();
+        QVERIFY(!stack.has_failed());
+        QCOMPARE(copy.size(), std::size_t(2));
+        QCOMPARE(&copy.begin()->get_category(),
+                 static_cast<core::result::category const*>(
+                     &kelvra::status::manager_category::instance()));
+    }
+
+    void formatter_substitutes_placeholders_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("index") << "openssl-file#{0}" << "openssl-file#7";
+        QTest::newRow("two") << "{1}-{0}-{1}" << "x-7-x";
+        QTest::newRow("missing value stays") << "a{2}b" << "a{2}b";
+        QTest::newRow("unclosed brace") << "a{0" << "a{0";
+        QTest::newRow("not a number") << "{x}" << "{x}";
+        QTest::newRow("huge index") << "{99999999999999999999}" << "{99999999999999999999}";
+    }
+
+    void formatter_substitutes_placeholders() {
+        QFETCH(QString, pattern);
+        QFETCH(QString, expected);
+        QCOMPARE(QString::fromStdString(
+                     core::text_formatter::format(pattern.toStdString(), 7, std::string("x"))),
+                 expected);
+    }
+
+    void datetime_keeps_milliseconds_and_dates() {
+        QCOMPARE(core::datetime().to_msecs_since_epoch(), 0LL);
+        auto const t = core::datetime::from_msecs_since_epoch(1700000000123LL);
+        QCOMPARE(t.to_msecs_since_epoch(), 1700000000123LL);
+        qputenv("TZ", "UTC");
+        auto const d = core::datetime::from_msecs_since_epoch(951782400000LL).get_date();
+        QCOMPARE(d.get_year(), 2000);
+        QCOMPARE(d.get_month(), 2);
+        QCOMPARE(d.get_day(), 29);
+        auto const before = QDateTime::currentMSecsSinceEpoch();
+        auto const now = core::datetime::now().to_msecs_since_epoch();
+        QVERIFY(now >= before && now - before < 60000);
+    }
+
+    void converter_category_fills_items() {
+        core::result::stack stack;
+        auto const& category = core::converter_result_category::instance();
+        category.create(stack.push_item(category, 2), 2);
+        QCOMPARE(stack.get_value(), 2);
+        QVERIFY(stack.begin()->find_argument("description") != nullptr);
+    }
+
+    void byte_array_edits() {
+        core::byte_array bytes("ace");
+        bytes.insert(bytes.begin() + 1, 'b');
+        std::uint8_t const d[] = {'d'};
+        bytes.insert(bytes.begin() + 3, d, d + 1);
+        bytes.push_back('f');
+        bytes.append(core::byte_array("gh"));
+        QCOMPARE(bytes.to_string(), std::string("abcdefgh"));
+        bytes.resize(3);
+        QCOMPARE(bytes.to_string(), std::string("abc"));
+        bytes.assign("xyz");
+        QCOMPARE(bytes[2], std::uint8_t('z'));
+        bytes.clear();
+        QVERIFY(bytes.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_core_library)
+#include "tst_core_library.moc"

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace kelvra::testing {
+
+// A private HOME and XDG_RUNTIME_DIR for the test process (and its
+// children), removed when the object goes. Tests never touch the real home.
+class isolated_home {
+public:
+    isolated_home();
+    ~isolated_home();
+    isolated_home(isolated_home const&) = delete;
+    isolated_home& operator=(isolated_home const&) = delete;
+
+    QString home() const;
+    QString runtime_dir() const;
+
+private:
+    QTemporaryDir dir_;
+    QByteArray old_home_;
+    QByteArray old_runtime_;
+};
+
+// A temporary installation root: bin/, etc/, var/sessions/, libexec/.
+class install_root {
+public:
+    install_root();
+
+    bool is_valid() const { return dir_.isValid(); }
+    QString path() const { return dir_.path(); }
+    QString bin() const { return dir_.filePath(QStringLiteral("bin")); }
+    QString file(QString const& relative) const { return dir_.filePath(relative); }
+
+    // Writes `content` to root/`relative`, creating the folders on the way.
+    bool write(QString const& relative, QByteArray const& content) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Path of a file in tests/data.
+QString data_file(QString const& relative);
+
+} // namespace kelvra::testing
