@@ -1,8 +1,28 @@
 #include "connections/manager.hpp"
 
+#include "connections/putty_profile.hpp"
+#include "connections/session_key_renewal.hpp"
+#include "core/application_directory.hpp"
+#include "core/secure_memory.hpp"
+#include "core/status.hpp"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QUuid>
 
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lc_manager, "kelvra.connections", QtWarningMsg)
+
 namespace kelvra {
+
+namespace result = brano::core::v6::result;
+
+namespace {
+
+constexpr char const* remote_forward = "kelvra:127.0.0.1:59565";
+
+} // namespace
 
 manager& manager::instance() {
     static manager object;
@@ -27,6 +47,110 @@ QString manager::register_connection(connection const& c) {
 
 QString manager::new_connection_id() {
     return QString::fromLatin1(QUuid::createUuid().toByteArray().toHex());
+}
+
+QStringList manager::putty_arguments(connection const& c, QString const& credential) {
+    QStringList args{QStringLiteral("-load"), c.name};
+    switch (c.auth_type) {
+    case authentication_type::password:
+        args << QStringLiteral("-pw") << credential;
+        break;
+    case authentication_type::key_file:
+        args << QStringLiteral("-i") << credential;
+        break;
+    default:
+        return {};
+    }
+    if (c.maximized) {
+        args << QStringLiteral("-maximized");
+    }
+    args << QStringLiteral("-R") << QString::fromLatin1(remote_forward);
+    return args;
+}
+
+void manager::open(connection const& c, result::stack& status) {
+    open_from(QCoreApplication::applicationDirPath(), c, status);
+}
+
+void manager::launch(connection const& c, QString const& credential, result::stack& status) {
+    launch_from(QCoreApplication::applicationDirPath(), c, credential, status);
+}
+
+void manager::open_from(QString const& executable_dir, connection const& c, result::stack& status) {
+    result::stack local;
+    QString credential = renew_session_key(c.session_key, local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return;
+    }
+    launch_from(executable_dir, c, credential, status);
+    wipe(credential);
+}
+
+void manager::launch_from(QString const& executable_dir, connection const& c,
+                          QString const& credential, result::stack& status) {
+    QString const id = register_connection(c);
+
+    result::stack local;
+    write_putty_profile(putty_session_path(c.name), c, id, local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return;
+    }
+
+    QStringList const args = putty_arguments(c, credential);
+    if (args.isEmpty()) {
+        qCDebug(lc_manager) << "connection" << id << "has no usable authentication; not started";
+        return;
+    }
+
+    QDir const root = detail::application_directory(executable_dir, QStringLiteral("."), local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return;
+    }
+    QString const program = QDir::toNativeSeparators(QStringLiteral("libexec/putty"));
+    if (!root.exists(program)) {
+        result::stack failure;
+        failure.push_item(status::application_directories_category::instance(), 2);
+        status = std::move(failure);
+        return;
+    }
+
+    auto* process = new QProcess();
+    process->setProgram(root.absoluteFilePath(program));
+    process->setArguments(args);
+    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this, process](int, QProcess::ExitStatus) { on_finished(process); });
+    connect(process, &QProcess::errorOccurred, this,
+            [this, process](QProcess::ProcessError error) { on_error(process, error); });
+    running_.push_back(process);
+    process->start(QIODevice::ReadWrite);
+}
+
+void manager::forget(QProcess* process) {
+    auto const it = std::find(running_.begin(), running_.end(), process);
+    if (it == running_.end()) {
+        return;
+    }
+    running_.erase(it);
+    process->deleteLater();
+    if (running_.empty()) {
+        emit all_finished();
+    }
+}
+
+void manager::on_finished(QProcess* process) { forget(process); }
+
+// A program that never started never finishes: without this it would stay
+// "running" for good and quitting would be refused forever.
+void manager::on_error(QProcess* process, QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) {
+        return;
+    }
+    qCDebug(lc_manager) << "terminal program failed to start:" << process->program()
+                        << process->errorString();
+    forget(process);
 }
 
 } // namespace kelvra

@@ -5,13 +5,14 @@
 #include <brano/core/v6/result.hpp>
 
 #include <QObject>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <mutex>
 #include <optional>
-
-class QProcess;
+#include <vector>
 
 namespace kelvra {
 
@@ -19,15 +20,35 @@ namespace kelvra {
 // programs it started. One object per process.
 //
 // The registry is written on the GUI thread and read by the tunnel thread,
-// so every access to it takes the registry lock.
+// so every access to it takes the registry lock. Everything else runs on the
+// GUI thread.
 class manager : public QObject {
     Q_OBJECT
 
 public:
     static manager& instance();
 
+    // Renews the session key text (decrypt, stamp now, encrypt with a new IV)
+    // and launches the connection with it.
+    void open(connection const& c, brano::core::v6::result::stack& status);
+
+    // Registers a new connection id, writes the terminal profile and starts
+    // libexec/putty with `credential` as the session key text.
+    void launch(connection const& c, QString const& credential,
+                brano::core::v6::result::stack& status);
+
+    // The same, for the installation whose executable lives in
+    // `executable_dir` (the program passes its own folder).
+    void open_from(QString const& executable_dir, connection const& c,
+                   brano::core::v6::result::stack& status);
+    void launch_from(QString const& executable_dir, connection const& c, QString const& credential,
+                     brano::core::v6::result::stack& status);
+
     // A copy of the connection registered under `connection_id`.
     std::optional<connection> find(QString const& connection_id) const;
+
+    // True while a terminal program started here is running.
+    bool has_running() const { return !running_.empty(); }
 
     // Registers a copy of `c` under a new connection id and returns the id.
     QString register_connection(connection const& c);
@@ -36,11 +57,23 @@ public:
     // hex-encoded character by character.
     static QString new_connection_id();
 
+    // The terminal program's arguments for a connection, in order; empty for
+    // an authentication type the program cannot use.
+    static QStringList putty_arguments(connection const& c, QString const& credential);
+
+signals:
+    // The last running terminal program finished.
+    void all_finished();
+
 private:
     manager() = default;
+    void on_finished(QProcess* process);
+    void on_error(QProcess* process, QProcess::ProcessError error);
+    void forget(QProcess* process);
 
     mutable std::mutex registry_lock_;
     std::map<QString, connection> connections_;
+    std::vector<QProcess*> running_;
 };
 
 } // namespace kelvra

@@ -1,0 +1,239 @@
+#include "sessions/session_store.hpp"
+
+#include "connections/putty_profile.hpp"
+#include "core/application_directory.hpp"
+#include "core/file_error.hpp"
+#include "core/status.hpp"
+#include "sessions/session_json.hpp"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace kelvra {
+
+namespace result = brano::core::v6::result;
+
+namespace {
+
+QString const json_suffix = QStringLiteral(".json");
+
+template <class Category>
+void fail_with_file(Category const& category, int code, QFileDevice const& file,
+                    result::stack& status) {
+    result::stack failure;
+    set_file_error_arguments(failure.push_item(category, code), file.fileName(),
+                             static_cast<unsigned>(file.error()), file.errorString());
+    status = std::move(failure);
+}
+
+bool sorted_before(session const& a, session const& b) {
+    int const c = QString::compare(a.nome, b.nome, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a.nome < b.nome;
+}
+
+// Reads one session file; the id is the file name up to its first dot.
+session read_session_file(QFileInfo const& info, result::stack& status) {
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail_with_file(status::load_session_category::instance(), 12, file, status);
+        return {};
+    }
+    if (file.size() > detail::session_store::max_file_size) {
+        result::stack failure;
+        set_file_error_arguments(failure.push_item(status::load_session_category::instance(), 12),
+                                 file.fileName(), static_cast<unsigned>(QFileDevice::ReadError),
+                                 QStringLiteral("File too large"));
+        status = std::move(failure);
+        return {};
+    }
+    QJsonParseError parse_error{};
+    QJsonDocument const document = QJsonDocument::fromJson(file.readAll(), &parse_error);
+    if (parse_error.error != QJsonParseError::NoError) {
+        fail_with_file(status::load_session_category::instance(), 12, file, status);
+        return {};
+    }
+    session s = session_from_json(document, status);
+    s.id = info.baseName();
+    return s;
+}
+
+} // namespace
+
+namespace detail {
+
+session_store::session_store(QString executable_dir) : executable_dir_(std::move(executable_dir)) {}
+
+bool session_store::sessions_directory_exists(result::stack& status) const {
+    QDir const var = application_directory(executable_dir_, QStringLiteral("var"), status);
+    if (status.has_failed()) {
+        return false;
+    }
+    return var.exists(QStringLiteral("sessions"));
+}
+
+QVector<session> session_store::load_sessions(result::stack& status) const {
+    result::stack local;
+    if (!sessions_directory_exists(local) || local.has_failed()) {
+        return {};
+    }
+    QDir const folder = sessions_directory(executable_dir_, local);
+    if (local.has_failed()) {
+        return {};
+    }
+
+    QFileInfoList const files =
+        folder.entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::NoSort);
+    QVector<session> sessions;
+    sessions.reserve(files.size());
+    for (QFileInfo const& info : files) {
+        session s = read_session_file(info, local);
+        if (local.has_failed()) {
+            status = std::move(local);
+            return {};
+        }
+        sessions.push_back(std::move(s));
+    }
+    std::sort(sessions.begin(), sessions.end(), sorted_before);
+    return sessions;
+}
+
+session session_store::find_session(QString const& name, result::stack& status) const {
+    result::stack local;
+    QVector<session> const sessions = load_sessions(local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return {};
+    }
+    auto const it = std::find_if(sessions.begin(), sessions.end(),
+                                 [&](session const& s) { return s.nome == name; });
+    if (it == sessions.end()) {
+        result::stack failure;
+        failure.push_item(status::load_session_category::instance(), 8)
+            .set_argument("session-name", name.toStdString());
+        status = std::move(failure);
+        return {};
+    }
+    return *it;
+}
+
+void session_store::save_session(session const& s, result::stack& status) const {
+    QByteArray const content = session_to_json(s).toJson(QJsonDocument::Indented);
+
+    result::stack local;
+    if (!sessions_directory_exists(local) && !local.has_failed()) {
+        QDir var = application_directory(executable_dir_, QStringLiteral("var"), local);
+        var.mkdir(QStringLiteral("sessions")); // a folder still missing is reported below
+    }
+    local.reset();
+    QDir const folder = sessions_directory(executable_dir_, local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return;
+    }
+
+    // Written beside the old file and renamed over it: a crash or a full
+    // disk leaves the previous content, never a truncated file.
+    QSaveFile file(folder.filePath(s.id + json_suffix));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        fail_with_file(status::persist_session_category::instance(), 3, file, status);
+        return;
+    }
+    if (file.write(content) != content.size() || !file.commit()) {
+        fail_with_file(status::persist_session_category::instance(), 3, file, status);
+        return;
+    }
+}
+
+void session_store::remove_profile(session const& s, result::stack& status) const {
+    QFile profile(putty_session_path(s.nome));
+    if (!profile.exists() || profile.remove()) {
+        return;
+    }
+    result::stack failure;
+    auto& item = failure.push_item(status::persist_session_category::instance(), 3);
+    item.set_argument("id", s.id.toStdString());
+    item.set_argument("nome", s.nome.toStdString());
+    set_file_error_arguments(item, profile.fileName(), static_cast<unsigned>(profile.error()),
+                             profile.errorString());
+    status = std::move(failure);
+}
+
+void session_store::remove_file(session const& s, result::stack& status) const {
+    result::stack local;
+    QDir const folder = sessions_directory(executable_dir_, local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return;
+    }
+    QFile file(folder.filePath(s.id + json_suffix));
+    if (file.exists() && !file.remove()) {
+        result::stack failure;
+        failure.push_item(status::persist_session_category::instance(), 2)
+            .set_argument("nome", s.nome.toStdString());
+        status = std::move(failure);
+    }
+}
+
+void session_store::remove_session(session const& s, result::stack& status) const {
+    result::stack local;
+    remove_profile(s, local);
+    if (!local.has_failed()) {
+        remove_file(s, local);
+    }
+    if (local.has_failed()) {
+        status = std::move(local);
+    }
+}
+
+void session_store::replace_session(session const& old_session, session const& edited,
+                                    result::stack& status) const {
+    result::stack local;
+    save_session(edited, local);
+    if (!local.has_failed()) {
+        remove_profile(old_session, local);
+    }
+    // The edited record normally has an id of its own; with the same id the
+    // save above already replaced the old file.
+    if (!local.has_failed() && old_session.id != edited.id) {
+        remove_file(old_session, local);
+    }
+    if (local.has_failed()) {
+        status = std::move(local);
+    }
+}
+
+} // namespace detail
+
+namespace {
+
+detail::session_store installed_store() {
+    return detail::session_store(QCoreApplication::applicationDirPath());
+}
+
+} // namespace
+
+bool sessions_directory_exists(result::stack& status) {
+    return installed_store().sessions_directory_exists(status);
+}
+
+QVector<session> load_sessions(result::stack& status) { return installed_store().load_sessions(status); }
+
+session find_session(QString const& name, result::stack& status) {
+    return installed_store().find_session(name, status);
+}
+
+void save_session(session const& s, result::stack& status) { installed_store().save_session(s, status); }
+
+void remove_session(session const& s, result::stack& status) {
+    installed_store().remove_session(s, status);
+}
+
+void replace_session(session const& old_session, session const& edited, result::stack& status) {
+    installed_store().replace_session(old_session, edited, status);
+}
+
+} // namespace kelvra

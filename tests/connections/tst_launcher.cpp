@@ -1,0 +1,291 @@
+#include "connections/manager.hpp"
+#include "connections/putty_profile.hpp"
+#include "core/status.hpp"
+#include "support/test_environment.hpp"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+namespace core = brano::core::v6;
+using kelvra::authentication_type;
+using kelvra::connection;
+using kelvra::manager;
+
+namespace {
+
+connection sample(QString const& name = QStringLiteral("Vendas")) {
+    connection c;
+    c.auth_type = authentication_type::password;
+    c.name = name;
+    c.host = QStringLiteral("mirtel.example.com");
+    c.port = 2222;
+    c.user = QStringLiteral("operador");
+    c.session_key = QStringLiteral("stored");
+    c.printers = {{QStringLiteral("P1"), QStringLiteral("Balcão"), 1}};
+    return c;
+}
+
+QByteArray read_file(QString const& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The argument lists the recording program wrote, oldest first.
+QList<QStringList> recorded(QString const& dir) {
+    QList<QStringList> calls;
+    QDir const folder(dir);
+    QFileInfoList files = folder.entryInfoList({QStringLiteral("*.args")}, QDir::Files, QDir::Time | QDir::Reversed);
+    for (QFileInfo const& info : files) {
+        QStringList args;
+        for (QByteArray const& a : read_file(info.filePath()).split('\0')) {
+            args << QString::fromUtf8(a);
+        }
+        args.removeLast(); // after the last NUL
+        calls << args;
+    }
+    return calls;
+}
+
+QString environment_id(QString const& profile_path) {
+    QRegularExpression const re(QStringLiteral("^Environment=KELVRA_CONNECTION_ID=([0-9a-f]{76}),KELVRA_VERSION=1\\.3\\.3$"),
+                                QRegularExpression::MultilineOption);
+    auto const match = re.match(QString::fromUtf8(read_file(profile_path)));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+} // namespace
+
+class tst_launcher : public QObject {
+    Q_OBJECT
+
+    kelvra::testing::isolated_home home_;
+    kelvra::testing::install_root root_;
+    QTemporaryDir records_;
+
+    void install_recorder() {
+        QString const target = root_.file(QStringLiteral("libexec/putty"));
+        QFile::remove(target);
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../recording_putty"), target));
+    }
+
+    // Launches and waits until the recording program has finished.
+    void launch_and_wait(connection const& c, QString const& credential, core::result::stack& status) {
+        QSignalSpy finished(&manager::instance(), &manager::all_finished);
+        manager::instance().launch_from(root_.bin(), c, credential, status);
+        if (!status.has_failed() && manager::instance().has_running()) {
+            QVERIFY(finished.wait(30000));
+        }
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
+        install_recorder();
+    }
+
+    void init() {
+        for (QFileInfo const& f : QDir(records_.path()).entryInfoList(QDir::Files)) {
+            QFile::remove(f.filePath());
+        }
+    }
+
+    void argument_lists_data() {
+        QTest::addColumn<int>("auth");
+        QTest::addColumn<bool>("maximized");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("password") << 0 << false
+                                  << QStringList{"-load", "Produção 1", "-pw", "TEXT", "-R",
+                                                 "kelvra:127.0.0.1:59565"};
+        QTest::newRow("key file") << 1 << false
+                                  << QStringList{"-load", "Produção 1", "-i", "TEXT", "-R",
+                                                 "kelvra:127.0.0.1:59565"};
+        QTest::newRow("maximized") << 0 << true
+                                   << QStringList{"-load", "Produção 1", "-pw", "TEXT", "-maximized",
+                                                  "-R", "kelvra:127.0.0.1:59565"};
+    }
+
+    void argument_lists() {
+        QFETCH(int, auth);
+        QFETCH(bool, maximized);
+        QFETCH(QStringList, expected);
+        connection c = sample(QStringLiteral("Produção 1"));
+        c.auth_type = static_cast<authentication_type>(auth);
+        c.maximized = maximized;
+        core::result::stack status;
+        launch_and_wait(c, QStringLiteral("TEXT"), status);
+        QVERIFY(!status.has_failed());
+        QCOMPARE(recorded(records_.path()), QList<QStringList>{expected});
+    }
+
+    void profile_file_is_exact() {
+        connection c = sample(QStringLiteral("Produção 1"));
+        c.host = QStringLiteral("h\"ost");
+        core::result::stack status;
+        launch_and_wait(c, QStringLiteral("TEXT"), status);
+        QVERIFY(!status.has_failed());
+
+        QString const path = home_.home() + QStringLiteral("/.putty/sessions/Produ%C3%A7%C3%A3o%201");
+        QCOMPARE(kelvra::putty_session_path(c.name), path);
+        QString const id = environment_id(path);
+        QVERIFY(!id.isEmpty());
+        QFile golden(kelvra::testing::data_file(QStringLiteral("putty_profile.ini")));
+        QVERIFY(golden.open(QIODevice::ReadOnly));
+        QByteArray expected = golden.readAll();
+        expected.replace("@ID@", id.toLatin1());
+        QCOMPARE(read_file(path), expected);
+        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+                 QFile::Permissions());
+    }
+
+    void existing_colours_are_kept_and_fixed_keys_replaced() {
+        QString const path = kelvra::putty_session_path(QStringLiteral("Cores"));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("[General]\nColour0=1, 2, 3\nHostName=antigo\nUserName=velho\nPortNumber=1\n"
+                    "Protocol=telnet\nWinTitle=x\nEnvironment=A=1\nTermType=xterm\n");
+        }
+        core::result::stack status;
+        launch_and_wait(sample(QStringLiteral("Cores")), QStringLiteral("T"), status);
+        QVERIFY(!status.has_failed());
+        QSettings settings(path, QSettings::NativeFormat);
+        QCOMPARE(settings.value(QStringLiteral("Colour0")).toStringList(), (QStringList{"1", "2", "3"}));
+        QCOMPARE(settings.value(QStringLiteral("Colour1")).toStringList(),
+                 (QStringList{"255", "255", "255"}));
+        QCOMPARE(settings.value(QStringLiteral("HostName")).toString(), QStringLiteral("mirtel.example.com"));
+        QCOMPARE(settings.value(QStringLiteral("UserName")).toString(), QStringLiteral("operador"));
+        QCOMPARE(settings.value(QStringLiteral("PortNumber")).toInt(), 2222);
+        QCOMPARE(settings.value(QStringLiteral("Protocol")).toString(), QStringLiteral("ssh"));
+        QCOMPARE(settings.value(QStringLiteral("WinTitle")).toString(), QStringLiteral("Cores"));
+        QCOMPARE(settings.value(QStringLiteral("TermType")).toString(), QStringLiteral("xterm"));
+        QVERIFY(!environment_id(path).isEmpty());
+    }
+
+    void two_openings_register_two_ids() {
+        core::result::stack status;
+        connection const c = sample();
+        launch_and_wait(c, QStringLiteral("A"), status);
+        QString const first = environment_id(kelvra::putty_session_path(c.name));
+        launch_and_wait(c, QStringLiteral("B"), status);
+        QString const second = environment_id(kelvra::putty_session_path(c.name));
+        QVERIFY(!status.has_failed());
+        QVERIFY(first != second);
+        QVERIFY(first.startsWith(QStringLiteral("7b")) && first.endsWith(QStringLiteral("7d")));
+        for (QString const& id : {first, second}) {
+            auto const found = manager::instance().find(id);
+            QVERIFY(found.has_value());
+            QCOMPARE(found->printers, c.printers);
+        }
+    }
+
+    void invalid_auth_writes_profile_and_starts_nothing() {
+        connection c = sample(QStringLiteral("Invalida"));
+        c.auth_type = authentication_type::invalid;
+        core::result::stack status;
+        manager::instance().launch_from(root_.bin(), c, QStringLiteral("T"), status);
+        QVERIFY(!status.has_failed());
+        QVERIFY(!manager::instance().has_running());
+        QString const id = environment_id(kelvra::putty_session_path(c.name));
+        QVERIFY(manager::instance().find(id).has_value());
+        QVERIFY(recorded(records_.path()).isEmpty());
+    }
+
+    void missing_program_is_reported_after_the_profile() {
+        kelvra::testing::install_root bare;
+        core::result::stack status;
+        connection const c = sample(QStringLiteral("SemPutty"));
+        manager::instance().launch_from(bare.bin(), c, QStringLiteral("T"), status);
+        QCOMPARE(QByteArray(status.begin()->get_category().name()),
+                 QByteArray("kelvra-application-directories"));
+        QCOMPARE(status.get_value(), 2);
+        QString const id = environment_id(kelvra::putty_session_path(c.name));
+        QVERIFY(manager::instance().find(id).has_value());
+        QVERIFY(!manager::instance().has_running());
+    }
+
+    void unwritable_profile_is_a_settings_error() {
+        // A folder where the profile file should be.
+        connection const c = sample(QStringLiteral("Bloqueada"));
+        QVERIFY(QDir().mkpath(kelvra::putty_session_path(c.name) + QStringLiteral("/x")));
+        core::result::stack status;
+        manager::instance().launch_from(root_.bin(), c, QStringLiteral("T"), status);
+        QVERIFY(status.has_failed());
+        QCOMPARE(QByteArray(status.begin()->get_category().name()), QByteArray("kelvra-settings-error"));
+        QVERIFY(!manager::instance().has_running());
+    }
+
+    void running_until_finished_and_failed_start_is_forgotten() {
+        QString const hold = records_.filePath(QStringLiteral("hold"));
+        QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+        qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
+        auto restore = qScopeGuard([] { qunsetenv("KELVRA_RECORD_HOLD"); });
+
+        QSignalSpy finished(&manager::instance(), &manager::all_finished);
+        core::result::stack status;
+        manager::instance().launch_from(root_.bin(), sample(), QStringLiteral("T"), status);
+        QVERIFY(manager::instance().has_running());
+        QTRY_COMPARE_WITH_TIMEOUT(recorded(records_.path()).size(), 1, 30000);
+        QVERIFY(manager::instance().has_running());
+        QFile::remove(hold);
+        QVERIFY(finished.wait(30000));
+        QVERIFY(!manager::instance().has_running());
+
+        // A program that cannot be executed never finishes; it must not
+        // stay "running".
+        kelvra::testing::install_root broken;
+        QVERIFY(broken.write(QStringLiteral("libexec/putty"), "#!/nonexistent/interpreter\n"));
+        QFile::setPermissions(broken.file(QStringLiteral("libexec/putty")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        manager::instance().launch_from(broken.bin(), sample(), QStringLiteral("T"), status);
+        QVERIFY(!status.has_failed());
+        QTRY_VERIFY_WITH_TIMEOUT(!manager::instance().has_running(), 30000);
+    }
+
+    // The tunnel thread looks connections up while the GUI thread registers.
+    void find_is_safe_while_registering() {
+        std::atomic<bool> stop{false};
+        std::atomic<long> lookups{0};
+        QString const known = manager::instance().register_connection(sample());
+        std::thread reader([&] {
+            while (!stop.load()) {
+                if (manager::instance().find(known).has_value()) {
+                    lookups.fetch_add(1);
+                }
+                manager::instance().find(QStringLiteral("absent"));
+            }
+        });
+        for (int i = 0; i < 20000; ++i) {
+            manager::instance().register_connection(sample());
+        }
+        stop.store(true);
+        reader.join();
+        QVERIFY(lookups.load() > 0);
+    }
+
+    void munged_names_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("utf-8") << "Produção 1" << "Produ%C3%A7%C3%A3o%201";
+        QTest::newRow("plain") << "Az09+-.@_" << "Az09+-.@_";
+        QTest::newRow("slash and percent") << "a/b%c" << "a%2Fb%25c";
+        QTest::newRow("quote") << "a\"b" << "a%22b";
+    }
+
+    void munged_names() {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QCOMPARE(kelvra::munge_session_name(name), file);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_launcher)
+#include "tst_launcher.moc"

@@ -1,0 +1,37 @@
+// Stands in for the installation's terminal program in tests: records its
+// argument list, NUL-separated, in $KELVRA_RECORD_DIR/<pid>.args, and, when
+// $KELVRA_RECORD_HOLD names a file, keeps running until that file is gone.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    char const* dir = std::getenv("KELVRA_RECORD_DIR");
+    if (dir == nullptr) {
+        return 3;
+    }
+    std::string const path = std::string(dir) + "/" + std::to_string(getpid()) + ".args";
+    std::string const partial = path + ".part";
+    std::FILE* out = std::fopen(partial.c_str(), "wb");
+    if (out == nullptr) {
+        return 4;
+    }
+    for (int i = 1; i < argc; ++i) {
+        std::fwrite(argv[i], 1, std::char_traits<char>::length(argv[i]) + 1, out);
+    }
+    std::fclose(out);
+    std::rename(partial.c_str(), path.c_str());
+
+    if (char const* hold = std::getenv("KELVRA_RECORD_HOLD")) {
+        struct stat info {};
+        for (int i = 0; i < 6000 && ::stat(hold, &info) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return 0;
+}
