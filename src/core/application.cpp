@@ -1,13 +1,18 @@
 #include "core/application.hpp"
 
 #include "commandline/arguments.hpp"
+#include "connections/manager.hpp"
 #include "core/describe_stack.hpp"
+#include "sessions/session_store.hpp"
 
 #include <QApplication>
+#include <QLoggingCategory>
 
 #include <openssl/conf.h>
 
 #include <cstdio>
+
+Q_LOGGING_CATEGORY(lc_startup, "kelvra.core", QtWarningMsg)
 
 namespace kelvra {
 
@@ -37,10 +42,49 @@ void choose_platform_without_display() {
     }
 }
 
-void print_failure(result::stack const& status) {
+// Until the main window shows failures, they go to standard error.
+void report(result::stack const& status) {
     std::string const text = describe_stack(status);
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
+}
+
+// Opens the saved session called `name`.
+void open_session(QString const& name, result::stack& status) {
+    session const s = find_session(name, status);
+    if (status.has_failed()) {
+        return;
+    }
+    manager::instance().open(connection::from_session(s), status);
+}
+
+// Opens every session marked to open at start, in listing order; stops at
+// the first failure (sessions opened before it stay open).
+void open_autostart_sessions(result::stack& status) {
+    QVector<session> const sessions = load_sessions(status);
+    if (status.has_failed()) {
+        return;
+    }
+    for (session const& s : sessions) {
+        if (!s.autostart) {
+            continue;
+        }
+        manager::instance().open(connection::from_session(s), status);
+        if (status.has_failed()) {
+            return;
+        }
+    }
+}
+
+// Runs the event loop while terminal programs started here are running.
+int wait_for_terminals(QApplication& application) {
+    if (!manager::instance().has_running()) {
+        return exit_success;
+    }
+    QObject::connect(&manager::instance(), &manager::all_finished, &application,
+                     &QCoreApplication::quit);
+    application.exec();
+    return exit_success;
 }
 
 } // namespace
@@ -54,10 +98,24 @@ int run_application(int& argc, char** argv) {
     commandline::arguments arguments;
     arguments.parse(argc, argv, status);
     if (status.has_failed()) {
-        print_failure(status);
+        report(status);
         return exit_failure;
     }
-    return exit_success;
+
+    if (arguments.session_requested()) {
+        open_session(arguments.session_name(), status);
+        if (status.has_failed()) {
+            report(status);
+            return exit_failure;
+        }
+    } else if (arguments.has_option(arguments.auto_open_connection)) {
+        open_autostart_sessions(status);
+        if (status.has_failed()) {
+            qCDebug(lc_startup) << "automatic opening failed:" << describe_stack(status).c_str();
+            return exit_failure;
+        }
+    }
+    return wait_for_terminals(application);
 }
 
 } // namespace kelvra
