@@ -664,6 +664,21 @@ private slots:
         QVERIFY(failure.contains("    error-name: org.freedesktop.DBus.Error.ServiceUnknown\n"));
         QVERIFY(failure.contains("    Arg-2: Drive\n"));
         QVERIFY(!failure.contains("identidade:"));
+
+        // No bus at all where the system bus should be.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("no-bus")));
+        diagnostic.setProcessEnvironment(environment);
+        diagnostic.start(QStringLiteral(KELVRA_IDENTITY_DIAGNOSTIC), QStringList());
+        QVERIFY(diagnostic.waitForFinished(30000));
+        QByteArray const no_bus = diagnostic.readAllStandardOutput();
+        QCOMPARE(diagnostic.exitCode(), 1);
+        QVERIFY2(
+            no_bus.contains("falha:\nkelvra-crypto-linux-dbus: Ocorreu um erro interno no dbus\n"
+                            "    name: org.freedesktop.DBus.Error."),
+            no_bus.constData());
+        QVERIFY(no_bus.contains("    message: "));
     }
 };
 
