@@ -3,11 +3,13 @@
 #include "communication/log.hpp"
 #include "communication/socket_path.hpp"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 namespace kelvra::communication {
@@ -21,6 +23,7 @@ constexpr int request_timeout_ms = 1000;
 constexpr int write_timeout_ms = 500;
 constexpr int probe_timeout_ms = 500;
 constexpr int lock_timeout_ms = 2000;
+constexpr unsigned long lock_retry_ms = 5;
 // A request is a tag and at most a session name.
 constexpr qint64 request_size_limit = 64 * 1024;
 
@@ -36,6 +39,21 @@ bool nobody_listens(QString const& path) {
     auto const error = probe.error();
     return error == QLocalSocket::ConnectionRefusedError ||
            error == QLocalSocket::ServerNotFoundError;
+}
+
+// QLockFile::tryLock(timeout) doubles its pause between attempts from 100 ms
+// on, so a few starts at once would keep one another waiting for seconds.
+// The lock is held for a moment only: try again every few milliseconds.
+bool acquire(QLockFile& lock, int timeout_ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || clock.elapsed() > timeout_ms) {
+            return false;
+        }
+        QThread::msleep(lock_retry_ms);
+    }
+    return true;
 }
 
 } // namespace
@@ -77,7 +95,7 @@ bool server::start_listening(QString const& path) {
 // that race for it take turns through a lock file beside the socket.
 bool server::take_name(QString const& path) {
     QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(lock_timeout_ms)) {
+    if (!acquire(lock, lock_timeout_ms)) {
         qCDebug(communication_log, "the local server name is locked by another start");
         return false;
     }

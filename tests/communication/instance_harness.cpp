@@ -3,7 +3,9 @@
 //   listening PATH | not listening     (at start; "not listening" exits 2)
 //   open_application
 //   open_connection [NAME]
-// It ends when its standard input is closed.
+// It ends when its standard input is closed. With "--on-go" it first prints
+// "ready" and waits for a line on its input before it starts listening, so
+// that a test can let several starts race for the name at once.
 #include "communication/server.hpp"
 
 #include <QCoreApplication>
@@ -24,6 +26,13 @@ void print_line(QString const& line) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     auto& server = kelvra::communication::server::instance();
+    if (QCoreApplication::arguments().contains(QStringLiteral("--on-go"))) {
+        print_line(QStringLiteral("ready"));
+        char go[16];
+        if (std::fgets(go, sizeof go, stdin) == nullptr) {
+            return 3;
+        }
+    }
     if (!server.start_listening()) {
         print_line(QStringLiteral("not listening"));
         return 2;

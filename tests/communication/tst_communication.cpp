@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -753,14 +754,21 @@ private slots:
 
     // An instance that was killed leaves its socket behind; the next start
     // finds its connections refused, removes it and listens in its place.
+    // A lock file left by a start that died while taking the name does not
+    // stop it either.
     void stale_socket_is_taken_over() {
         kelvra::testing::isolated_home home;
         QString const path = default_socket_path(home);
         {
             instance killed;
             QVERIFY(killed.launch());
+            qint64 const pid = killed.process().processId();
             killed.process().kill();
             QVERIFY(killed.wait_for_exit());
+            QFile lock(path + ".lock");
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write(QByteArray::number(pid) + "\ncommunication_instance\n" +
+                       QSysInfo::machineHostName().toUtf8() + "\n");
         }
         QVERIFY(fresh_info(path).exists());
         QCOMPARE(run_client({"probe"}).lines, QList<QByteArray>{"no answer"});
@@ -792,11 +800,17 @@ private slots:
             QVERIFY(killed.wait_for_exit());
             QVERIFY(fresh_info(default_socket_path(home)).exists());
         }
-        constexpr int starts = 4;
+        constexpr int starts = 8;
         std::vector<std::unique_ptr<instance>> racers;
         for (int i = 0; i < starts; ++i) {
             racers.push_back(std::make_unique<instance>());
-            racers.back()->start(QStringLiteral(KELVRA_INSTANCE_HARNESS), {});
+            racers.back()->start(QStringLiteral(KELVRA_INSTANCE_HARNESS), {"--on-go"});
+        }
+        for (auto& racer : racers) {
+            QVERIFY(racer->wait_for_line({"ready"}));
+        }
+        for (auto& racer : racers) {
+            racer->process().write("go\n");
         }
         int listening = 0;
         for (auto& racer : racers) {
