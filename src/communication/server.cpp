@@ -153,7 +153,11 @@ void server::serve(QLocalSocket* socket) {
     // The socket can go away in any event loop run from here (its client
     // left, or a slot of ours ran a loop of its own).
     QPointer<QLocalSocket> const guard(socket);
-    if (socket->bytesAvailable() == 0) {
+    // Mostly the request is there already: take it without an event loop.
+    if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(0)) {
+        if (socket->state() != QLocalSocket::ConnectedState) {
+            return; // it left without a word
+        }
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
