@@ -1,6 +1,8 @@
 #include "core/application.hpp"
 
 #include "commandline/arguments.hpp"
+#include "communication/client_exchange.hpp"
+#include "communication/server.hpp"
 #include "connections/manager.hpp"
 #include "core/describe_stack.hpp"
 #include "sessions/session_store.hpp"
@@ -87,6 +89,27 @@ int wait_for_terminals(QApplication& application) {
     return exit_success;
 }
 
+// Becomes the running instance: listens on the local socket and opens the
+// sessions that later starts hand over by name.
+void become_instance(QApplication& application) {
+    auto& server = communication::server::instance();
+    server.start_listening(); // a failure is logged; the program goes on
+    // Queued, so that the second start gets its answer before the session
+    // opens.
+    QObject::connect(
+        &server, &communication::server::open_connection, &application,
+        [](QString const& name) {
+            result::stack status;
+            open_session(name, status);
+            if (status.has_failed()) {
+                report(status);
+            }
+        },
+        Qt::QueuedConnection);
+    QObject::connect(&server, &communication::server::open_application, &application,
+                     [] { qCDebug(lc_startup) << "asked to show the window"; });
+}
+
 } // namespace
 
 int run_application(int& argc, char** argv) {
@@ -102,19 +125,37 @@ int run_application(int& argc, char** argv) {
         return exit_failure;
     }
 
+    bool const running = communication::probe_is_running();
     if (arguments.session_requested()) {
+        if (running) {
+            communication::send_open_connection(arguments.session_name());
+            return exit_success;
+        }
         open_session(arguments.session_name(), status);
         if (status.has_failed()) {
             report(status);
             return exit_failure;
         }
-    } else if (arguments.has_option(arguments.auto_open_connection)) {
-        open_autostart_sessions(status);
-        if (status.has_failed()) {
-            qCDebug(lc_startup) << "automatic opening failed:" << describe_stack(status).c_str();
-            return exit_failure;
+    } else {
+        if (arguments.has_option(arguments.auto_open_connection)) {
+            open_autostart_sessions(status);
+            if (status.has_failed()) {
+                qCDebug(lc_startup) << "automatic opening failed:" << describe_stack(status).c_str();
+                return exit_failure;
+            }
+        }
+        if (running) {
+            communication::send_open_application();
+            return exit_success;
         }
     }
+
+    become_instance(application);
+    wait_for_terminals(application);
+    // A start may have handed over a session just as the last terminal
+    // ended: stop listening first, then serve what already arrived.
+    communication::server::instance().stop_listening();
+    QCoreApplication::processEvents();
     return wait_for_terminals(application);
 }
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUuid>
 
@@ -43,7 +44,10 @@ class tst_kelvra_load : public QObject {
         return s;
     }
 
-    QStringList recorded() const {
+    // The argument lists the terminal programs were started with; each is
+    // removed once read.
+    QList<QStringList> take_recorded() const {
+        QList<QStringList> calls;
         for (QFileInfo const& info :
              QDir(records_.path()).entryInfoList({QStringLiteral("*.args")}, QDir::Files)) {
             QFile f(info.filePath());
@@ -54,9 +58,19 @@ class tst_kelvra_load : public QObject {
             for (auto const& p : parts) {
                 args << QString::fromUtf8(p);
             }
-            return args;
+            calls << args;
+            f.remove();
         }
-        return {};
+        return calls;
+    }
+
+    bool has_recorded() const {
+        return !QDir(records_.path()).entryList({QStringLiteral("*.args")}, QDir::Files).isEmpty();
+    }
+
+    QStringList recorded() const {
+        QList<QStringList> const calls = take_recorded();
+        return calls.isEmpty() ? QStringList() : calls.first();
     }
 
 private slots:
@@ -105,6 +119,51 @@ private slots:
         QVERIFY2(err.contains("kelvra-load-session: A sessão não foi encontrada\n"
                               "    session-name: Nenhuma\n"),
                  err.constData());
+    }
+
+    // A second start hands its session to the running instance and ends.
+    void second_start_hands_over_to_the_instance() {
+        saved(QStringLiteral("A"), kelvra::authentication_type::password);
+        saved(QStringLiteral("B"), kelvra::authentication_type::password);
+        QString const hold = records_.filePath(QStringLiteral("hold"));
+        QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+        qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
+        auto release = qScopeGuard([&] {
+            QFile::remove(hold);
+            qunsetenv("KELVRA_RECORD_HOLD");
+        });
+
+        QProcess first;
+        first.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("A")});
+        QList<QStringList> calls;
+        QTRY_VERIFY_WITH_TIMEOUT(has_recorded(), 60000);
+        calls = take_recorded();
+        QCOMPARE(calls.first().mid(0, 2), (QStringList{"-load", "A"}));
+
+        QProcess second;
+        second.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("B")});
+        QVERIFY(second.waitForFinished(60000));
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(has_recorded(), 60000);
+        calls = take_recorded();
+        QCOMPARE(calls.first().mid(0, 2), (QStringList{"-load", "B"}));
+
+        // A bare start only asks the instance to show itself.
+        QProcess bare;
+        bare.start(kelvra(), QStringList());
+        QVERIFY(bare.waitForFinished(60000));
+        QCOMPARE(bare.exitCode(), 0);
+        // A malformed command line is reported even with an instance running.
+        QProcess malformed;
+        malformed.start(kelvra(), {QStringLiteral("--foo")});
+        QVERIFY(malformed.waitForFinished(60000));
+        QCOMPARE(malformed.exitCode(), 1);
+
+        QCOMPARE(first.state(), QProcess::Running);
+        QFile::remove(hold);
+        QVERIFY(first.waitForFinished(60000));
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(take_recorded().isEmpty());
     }
 };
 
