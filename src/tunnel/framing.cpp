@@ -1,10 +1,9 @@
 #include "tunnel/framing.hpp"
 
+#include "tunnel/json_text.hpp"
 #include "tunnel/message.hpp"
 #include "tunnel/status.hpp"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtEndian>
 
 #include <algorithm>
@@ -42,14 +41,17 @@ QByteArray frame(QByteArray const& json) {
 }
 
 QByteArray error_frame(QString const& connection_id, int code, QString const& message) {
-    QJsonObject const reply{
-        {QStringLiteral("version"), 1},
-        {QStringLiteral("kind"), QStringLiteral("Error")},
-        {QStringLiteral("connection_id"), connection_id},
-        {QStringLiteral("message"), message},
-        {QStringLiteral("code"), code},
-    };
-    return frame(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    // {"code","connection_id","kind":"Error","message","version":1}
+    QByteArray json;
+    json.reserve(96 + connection_id.size() + 2 * message.size());
+    json.append("{\"code\":");
+    json_text::append_number(json, code);
+    json.append(",\"connection_id\":");
+    json_text::append_string(json, connection_id);
+    json.append(",\"kind\":\"Error\",\"message\":");
+    json_text::append_string(json, message);
+    json.append(",\"version\":1}");
+    return frame(json);
 }
 
 read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink) {

@@ -2,10 +2,8 @@
 
 #include "connections/manager.hpp"
 #include "core/status.hpp"
+#include "tunnel/json_text.hpp"
 #include "tunnel/status.hpp"
-
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <algorithm>
 #include <iterator>
@@ -69,21 +67,25 @@ QByteArray printer_list(QJsonObject const& request, QString const& connection_id
         return {};
     }
 
-    QJsonArray printers;
+    // {"connection_id","kind","printers":[{"identificador","nome","tipo"}...],"version"}
+    QByteArray reply;
+    reply.reserve(160 + 64 * found->printers.size());
+    reply.append("{\"connection_id\":");
+    json_text::append_string(reply, connection_id);
+    reply.append(",\"kind\":\"PrinterListResponse\",\"printers\":[");
+    bool first = true;
     for (printer const& p : found->printers) {
-        printers.append(QJsonObject{
-            {QStringLiteral("nome"), p.nome},
-            {QStringLiteral("identificador"), p.identificador},
-            {QStringLiteral("tipo"), p.tipo},
-        });
+        reply.append(first ? "{\"identificador\":" : ",{\"identificador\":");
+        first = false;
+        json_text::append_string(reply, p.identificador);
+        reply.append(",\"nome\":");
+        json_text::append_string(reply, p.nome);
+        reply.append(",\"tipo\":");
+        json_text::append_number(reply, p.tipo);
+        reply.append('}');
     }
-    QJsonObject const reply{
-        {QStringLiteral("version"), 1},
-        {QStringLiteral("kind"), QStringLiteral("PrinterListResponse")},
-        {QStringLiteral("connection_id"), connection_id},
-        {QStringLiteral("printers"), printers},
-    };
-    return QJsonDocument(reply).toJson(QJsonDocument::Compact);
+    reply.append("],\"version\":1}");
+    return reply;
 }
 
 } // namespace

@@ -65,6 +65,8 @@ void tcp_server::on_new_connection() {
     if (!clients_.emplace(socket, client_state{}).second) {
         return;
     }
+    // Replies are small and each answers a waiting peer: no Nagle delay.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &tcp_server::on_ready_read);
     connect(socket, &QTcpSocket::bytesWritten, this, &tcp_server::on_bytes_written);
     connect(socket, &QTcpSocket::disconnected, this, &tcp_server::on_disconnected);

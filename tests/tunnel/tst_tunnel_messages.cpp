@@ -6,10 +6,12 @@
 #include "connections/manager.hpp"
 #include "core/status.hpp"
 #include "tunnel/framing.hpp"
+#include "tunnel/json_text.hpp"
 #include "tunnel/message.hpp"
 #include "tunnel/request_handlers.hpp"
 #include "tunnel/status.hpp"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
 
@@ -360,6 +362,50 @@ private slots:
         QVERIFY(!r.has_failed());
         QCOMPARE(reply, "{\"connection_id\":\"" + empty_id_.toLatin1() +
                             "\",\"kind\":\"PrinterListResponse\",\"printers\":[],\"version\":1}");
+    }
+
+    // Reply text -------------------------------------------------------
+
+    void json_text_matches_qt_data() {
+        QTest::addColumn<QString>("text");
+        auto units = [](std::initializer_list<char16_t> list) {
+            QString s;
+            for (char16_t u : list) {
+                s.append(QChar(u));
+            }
+            return s;
+        };
+        QString controls;
+        for (char16_t u = 0; u < 0x20; ++u) {
+            controls.append(QChar(u));
+        }
+        QTest::newRow("empty") << QString();
+        QTest::newRow("ascii") << QStringLiteral("Financeiro HP-01 / {x}");
+        QTest::newRow("quote and backslash") << QStringLiteral("a\"b\\c\\\"");
+        QTest::newRow("control characters") << controls;
+        QTest::newRow("delete") << units({u'a', 0x7f, u'b'});
+        QTest::newRow("latin and bmp") << QStringLiteral("Impressão € 漢字");
+        QTest::newRow("pair") << units({u'x', 0xd83d, 0xde00, u'y'});
+        QTest::newRow("high at the end") << units({u'a', 0xd83d});
+        QTest::newRow("high before ascii") << units({0xd83d, u'a'});
+        QTest::newRow("low alone") << units({0xde00, u'a'});
+        QTest::newRow("high high low") << units({0xd83d, 0xd83d, 0xde00});
+        QTest::newRow("noncharacters") << units({0xfffe, 0xffff, 0xfdd0});
+    }
+
+    // The replies used to be written through QJsonDocument; the direct
+    // writer must give the same bytes.
+    void json_text_matches_qt() {
+        QFETCH(QString, text);
+        QByteArray mine = "[";
+        tunnel::json_text::append_string(mine, text);
+        mine += ",";
+        tunnel::json_text::append_number(mine, -2147483648LL);
+        mine += ",";
+        tunnel::json_text::append_number(mine, 2147483647);
+        mine += "]";
+        QJsonArray const array{text, -2147483647 - 1, 2147483647};
+        QCOMPARE(mine, QJsonDocument(array).toJson(QJsonDocument::Compact));
     }
 
     // One body, one reply --------------------------------------------------
