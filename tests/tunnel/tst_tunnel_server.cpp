@@ -271,7 +271,7 @@ private slots:
             done = true;
         });
         QStringList fresh;
-        while (!done) {
+        while (!done && fresh.size() < 100000) {
             fresh.append(registered(numbered_printer_connection(fresh.size() % 3)));
         }
         reader.join();
