@@ -350,6 +350,14 @@ private slots:
         QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
     }
 
+    void port_in_use_leaves_the_server_idle() {
+        QTcpServer occupant;
+        QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+        tunnel_thread idle(occupant.serverPort());
+        QCOMPARE(port_of(idle), quint16(0));
+        QCOMPARE(usage_of(idle).clients, std::size_t(0));
+    }
+
     void shutdown_ends_the_thread_and_its_connections() {
         auto own = std::make_unique<tunnel_thread>(0);
         quint16 const port = port_of(*own);
