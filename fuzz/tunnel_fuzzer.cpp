@@ -24,7 +24,8 @@ namespace {
 
 using namespace kelvra::tunnel;
 
-constexpr char id_placeholder[] = "IDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDID";
+constexpr char id_placeholder[] =
+    "IDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDIDID";
 static_assert(sizeof id_placeholder - 1 == 76, "a connection id has 76 characters");
 
 QByteArray registered_id;
