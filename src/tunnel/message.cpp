@@ -1,5 +1,6 @@
 #include "tunnel/message.hpp"
 
+#include "tunnel/duplicate_names.hpp"
 #include "tunnel/framing.hpp"
 #include "tunnel/request_handlers.hpp"
 #include "tunnel/status.hpp"
@@ -24,9 +25,13 @@ void report_missing(char const* element, stack& result) {
 } // namespace
 
 void parse_request(QByteArray const& body, request& out, stack& result) {
+    // A repeated member name is refused like text that does not parse: the
+    // parser would leak the value it replaces.
+    bool const repeated = has_duplicate_names(body);
     QJsonParseError parse_error{};
-    QJsonDocument const document = QJsonDocument::fromJson(body, &parse_error);
-    if (parse_error.error != QJsonParseError::NoError) {
+    QJsonDocument const document =
+        repeated ? QJsonDocument() : QJsonDocument::fromJson(body, &parse_error);
+    if (repeated || parse_error.error != QJsonParseError::NoError) {
         stack local;
         local.push_item(status::json_category::instance(), 1);
         result = std::move(local);

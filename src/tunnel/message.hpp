@@ -18,7 +18,8 @@ struct request {
 };
 
 // Parses a message body and checks its envelope: a JSON object with
-// "connection_id" and "kind". On failure `out.connection_id` holds the id
+// "connection_id" and "kind". A body that names a member twice in any
+// object is refused as text that does not parse. On failure `out.connection_id` holds the id
 // when it was read before the failure, so that the reply can carry it.
 void parse_request(QByteArray const& body, request& out, brano::core::v6::result::stack& result);
 
