@@ -9,8 +9,6 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <atomic>
-#include <thread>
 
 using namespace kelvra::testing::tunnel;
 using kelvra::tunnel::tcp_server;
@@ -240,52 +238,6 @@ private slots:
             QCOMPARE(clients[std::size_t(i)]->read_frame(), std::optional<QByteArray>(expected));
             QCOMPARE(clients[std::size_t(i)]->read_frame(), std::optional<QByteArray>(expected));
         }
-    }
-
-    void registry_grows_while_the_tunnel_reads_it() {
-        // This thread registers connections, as the window does, while a
-        // client keeps the tunnel looking connections up.
-        std::atomic<bool> done{false};
-        std::atomic<int> good{0};
-        std::atomic<int> bad{0};
-        QString const fixed = id_;
-        quint16 const port = port_;
-        std::thread reader([&] {
-            client c;
-            if (!c.connect_to(port)) {
-                bad = 1;
-                done = true;
-                return;
-            }
-            QByteArray const expected = three_printer_reply(fixed);
-            QByteArray const batch = printer_list_request(fixed).repeated(20);
-            for (int round = 0; round < 60; ++round) {
-                if (!c.send(batch)) {
-                    ++bad;
-                    break;
-                }
-                for (int i = 0; i < 20; ++i) {
-                    (c.read_frame() == expected ? good : bad)++;
-                }
-            }
-            done = true;
-        });
-        QStringList fresh;
-        while (!done && fresh.size() < 100000) {
-            fresh.append(registered(numbered_printer_connection(fresh.size() % 3)));
-        }
-        reader.join();
-        QCOMPARE(bad.load(), 0);
-        QCOMPARE(good.load(), 1200);
-        QVERIFY(fresh.size() > 1);
-        // What was registered meanwhile is found.
-        client c;
-        QVERIFY(c.connect_to(port_));
-        QVERIFY(c.send(printer_list_request(fresh.first()) + printer_list_request(fresh.last())));
-        QCOMPARE(c.read_frame(),
-                 std::optional<QByteArray>(numbered_printer_reply(fresh.first(), 0)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(
-                                     numbered_printer_reply(fresh.last(), (fresh.size() - 1) % 3)));
     }
 
     void listens_on_127_0_0_1_only_data() {
