@@ -10,3 +10,6 @@ build_dir="${KELVRA_TEST_BUILD_DIR:-$here/build/test}"
     -DKELVRA_BUILD_TESTS=ON -DKELVRA_BUILD_BENCHMARKS=ON
 cd "$build_dir"
 ctest --output-on-failure --timeout 600 -j"$(nproc)"
+
+# The fuzz targets, built with clang in their own folder, about a minute each.
+"$here/scripts/fuzz.sh" 60

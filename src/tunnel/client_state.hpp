@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <deque>
+
+namespace kelvra::tunnel {
+
+// What the server keeps for one accepted socket: the part of the message
+// being read and the replies waiting to be written.
+struct client_state {
+    // 0 while reading the 4-byte size field, 1 while reading the body.
+    std::int32_t phase = 0;
+    // Bytes of the current part received so far. It only ever holds bytes
+    // that arrived, never room for what the size field announced.
+    QByteArray buffer;
+    // Length the current part must reach.
+    std::int64_t expected = 4;
+    // Framed replies not yet completely written, oldest first.
+    std::deque<QByteArray> write_queue;
+    // Bytes of the first queued reply reported as written.
+    std::int64_t written = 0;
+    // Set once an error reply has been queued: the connection ends after it
+    // and everything the peer sends from then on is discarded.
+    bool close_after_write = false;
+    // The first queued reply has been handed to the socket and is not
+    // completely written yet.
+    bool writing = false;
+};
+
+} // namespace kelvra::tunnel

@@ -1,0 +1,61 @@
+#pragma once
+
+// The tunnel's wire format: every message, in both directions, is a 4-byte
+// big-endian length followed by that many bytes of JSON.
+
+#include "tunnel/client_state.hpp"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace kelvra::tunnel {
+
+inline constexpr std::int64_t size_field_length = 4;
+// The largest body a peer may send (100 MiB); exactly this much is accepted.
+inline constexpr std::int64_t max_message_size = 104857600;
+// No single read takes more than this from the socket.
+inline constexpr std::int64_t max_read_size = 1048576;
+
+// `json` behind its 4-byte big-endian length.
+QByteArray frame(QByteArray const& json);
+
+// The framed error reply: {"code", "connection_id", "kind": "Error",
+// "message", "version": 1} in compact JSON.
+QByteArray error_frame(QString const& connection_id, int code, QString const& message);
+
+// Where the reader takes its bytes from: a socket in the server, a buffer
+// in tests and in the fuzzer.
+class byte_source {
+public:
+    virtual ~byte_source() = default;
+    // Bytes that can be read now without waiting.
+    virtual std::int64_t available() const = 0;
+    // Reads at most `max` bytes into `into`: the count read, 0 when nothing
+    // is there, negative on a read error.
+    virtual std::int64_t read(char* into, std::int64_t max) = 0;
+};
+
+// Receives the reply frames, one per request, in request order.
+class reply_sink {
+public:
+    virtual ~reply_sink() = default;
+    virtual void reply(QByteArray frame) = 0;
+};
+
+enum class read_outcome {
+    waiting,     // everything available was consumed; more bytes are needed
+    closing,     // an error reply was queued; the rest of the input is discarded
+    read_failed, // the source reported an error; nothing was queued for it
+};
+
+// Consumes what `source` has now: completes the size field and body of each
+// message in turn, processes every complete body and hands its reply to
+// `sink`. A reply that reports a failure sets `close_after_write`; from then
+// on the input is read and discarded. Each read asks only for what the
+// current part still lacks, at most `max_read_size` and at most what is
+// available, so the buffer grows with the bytes that arrived.
+read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink);
+
+} // namespace kelvra::tunnel

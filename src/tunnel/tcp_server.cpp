@@ -1,0 +1,184 @@
+#include "tunnel/tcp_server.hpp"
+
+#include "tunnel/framing.hpp"
+#include "tunnel/log.hpp"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <utility>
+
+namespace kelvra::tunnel {
+
+namespace {
+
+class socket_source final : public byte_source {
+public:
+    explicit socket_source(QTcpSocket& socket) : socket_(socket) {}
+    std::int64_t available() const override { return socket_.bytesAvailable(); }
+    std::int64_t read(char* into, std::int64_t max) override { return socket_.read(into, max); }
+
+private:
+    QTcpSocket& socket_;
+};
+
+class socket_sink final : public reply_sink {
+public:
+    socket_sink(tcp_server& server, QTcpSocket& socket) : server_(server), socket_(socket) {}
+    void reply(QByteArray frame) override { server_.enqueue(&socket_, std::move(frame)); }
+
+private:
+    tcp_server& server_;
+    QTcpSocket& socket_;
+};
+
+} // namespace
+
+tcp_server::tcp_server(quint16 port, QObject* parent)
+    : QObject(parent), server_(new QTcpServer(this)), port_(port) {
+    connect(server_, &QTcpServer::newConnection, this, &tcp_server::on_new_connection);
+}
+
+// The sockets are children of the listening server and go with it.
+tcp_server::~tcp_server() = default;
+
+QByteArray tcp_server::error_frame(QString const& connection_id, int code, QString const& message) {
+    return tunnel::error_frame(connection_id, code, message);
+}
+
+void tcp_server::listen() {
+    // The forward delivers to 127.0.0.1; no other address needs to reach
+    // this service.
+    if (!server_->listen(QHostAddress(QHostAddress::LocalHost), port_)) {
+        qCWarning(tunnel_log) << "start listen error" << port_ << server_->errorString();
+        return;
+    }
+    qCDebug(tunnel_log) << "listening on" << server_->serverAddress() << server_->serverPort();
+}
+
+void tcp_server::on_new_connection() {
+    QTcpSocket* const socket = server_->nextPendingConnection();
+    if (socket == nullptr) {
+        return;
+    }
+    if (!clients_.emplace(socket, client_state{}).second) {
+        return;
+    }
+    // Replies are small and each answers a waiting peer: no Nagle delay.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, &tcp_server::on_ready_read);
+    connect(socket, &QTcpSocket::bytesWritten, this, &tcp_server::on_bytes_written);
+    connect(socket, &QTcpSocket::disconnected, this, &tcp_server::on_disconnected);
+    qCDebug(tunnel_log) << "connection from port" << socket->peerPort();
+}
+
+void tcp_server::on_ready_read() {
+    auto* const socket = qobject_cast<QTcpSocket*>(sender());
+    auto const it = socket != nullptr ? clients_.find(socket) : clients_.end();
+    if (it == clients_.end()) {
+        drop_unknown(socket, "readyRead");
+        return;
+    }
+    socket_source source(*socket);
+    socket_sink sink(*this, *socket);
+    if (read_requests(it->second, source, sink) == read_outcome::read_failed) {
+        qCDebug(tunnel_log) << "read error" << socket->errorString();
+        send_error(socket, socket->errorString(), 0, QString());
+    }
+}
+
+void tcp_server::on_bytes_written(qint64 bytes) {
+    auto* const socket = qobject_cast<QTcpSocket*>(sender());
+    auto const it = socket != nullptr ? clients_.find(socket) : clients_.end();
+    if (it == clients_.end()) {
+        drop_unknown(socket, "bytesWritten");
+        return;
+    }
+    client_state& state = it->second;
+    if (bytes < 0) {
+        send_error(socket, socket->errorString(), 0, QString());
+        return;
+    }
+    if (!state.writing || state.write_queue.empty()) {
+        return;
+    }
+    state.written += bytes;
+    if (state.written < state.write_queue.front().size()) {
+        return; // the rest of the frame follows in later notices
+    }
+    state.write_queue.pop_front();
+    state.writing = false;
+    if (!state.write_queue.empty()) {
+        write_first(socket, state);
+    } else if (state.close_after_write) {
+        qCDebug(tunnel_log) << "closing after error reply";
+        socket->disconnectFromHost();
+    }
+}
+
+void tcp_server::on_disconnected() {
+    auto* const socket = qobject_cast<QTcpSocket*>(sender());
+    if (socket == nullptr) {
+        return;
+    }
+    clients_.erase(socket);
+    socket->deleteLater();
+}
+
+void tcp_server::on_finished() {
+    server_->close();
+}
+
+void tcp_server::enqueue(QTcpSocket* socket, QByteArray frame) {
+    auto const it = clients_.find(socket);
+    if (it == clients_.end()) {
+        return;
+    }
+    client_state& state = it->second;
+    state.write_queue.push_back(std::move(frame));
+    if (!state.writing) {
+        write_first(socket, state);
+    }
+}
+
+void tcp_server::send_error(QTcpSocket* socket, QString const& message, int code,
+                            QString const& connection_id) {
+    auto const it = clients_.find(socket);
+    if (it == clients_.end()) {
+        return;
+    }
+    it->second.close_after_write = true;
+    enqueue(socket, error_frame(connection_id, code, message));
+}
+
+tcp_server::usage tcp_server::current_usage() const {
+    usage u;
+    u.clients = clients_.size();
+    for (auto const& entry : clients_) {
+        u.buffered_bytes += entry.second.buffer.size();
+        u.buffered_capacity += entry.second.buffer.capacity();
+    }
+    return u;
+}
+
+quint16 tcp_server::listening_port() const {
+    return server_->isListening() ? server_->serverPort() : quint16(0);
+}
+
+void tcp_server::write_first(QTcpSocket* socket, client_state& state) {
+    state.written = 0;
+    state.writing = true;
+    socket->write(state.write_queue.front());
+}
+
+void tcp_server::drop_unknown(QTcpSocket* socket, char const* notice) {
+    // Without state there is nowhere to queue a reply; the socket is closed
+    // unanswered.
+    qCDebug(tunnel_log) << notice << "from a socket without state; closing it";
+    if (socket != nullptr) {
+        socket->abort();
+    }
+}
+
+} // namespace kelvra::tunnel

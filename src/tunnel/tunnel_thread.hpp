@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QThread>
+
+#include <memory>
+
+namespace kelvra::tunnel {
+
+class tcp_server;
+
+// The port the connections' SSH forward delivers to on 127.0.0.1.
+inline constexpr quint16 forward_port = 59565;
+
+// Owns the tunnel server and the thread it runs in. Construction starts the
+// thread, which starts listening; destruction stops listening, asks the
+// thread to quit, waits up to 5000 ms and terminates it if it is still
+// running. The program creates it with forward_port; if that port is taken
+// the server does not serve and the program runs without it.
+class tunnel_thread {
+public:
+    explicit tunnel_thread(quint16 port);
+    ~tunnel_thread();
+    tunnel_thread(tunnel_thread const&) = delete;
+    tunnel_thread& operator=(tunnel_thread const&) = delete;
+
+    // The server lives in thread(); call it only from there (for example
+    // through QMetaObject::invokeMethod).
+    tcp_server* server() const { return server_.get(); }
+    QThread* thread() { return &thread_; }
+
+private:
+    // Declared before the thread: destroyed after it has ended.
+    std::unique_ptr<tcp_server> server_;
+    QThread thread_;
+};
+
+} // namespace kelvra::tunnel
