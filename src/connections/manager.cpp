@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QUuid>
 
 #include <algorithm>
 
@@ -30,24 +29,12 @@ manager& manager::instance() {
 }
 
 std::optional<connection> manager::find(QString const& connection_id) const {
-    std::lock_guard<std::mutex> guard(registry_lock_);
-    auto const it = connections_.find(connection_id);
-    if (it == connections_.end()) {
-        return std::nullopt;
-    }
-    return it->second;
+    return registry_.find(connection_id);
 }
 
-QString manager::register_connection(connection const& c) {
-    QString const id = new_connection_id();
-    std::lock_guard<std::mutex> guard(registry_lock_);
-    connections_.emplace(id, c); // an id already present is not replaced
-    return id;
-}
+QString manager::register_connection(connection const& c) { return registry_.add(c); }
 
-QString manager::new_connection_id() {
-    return QString::fromLatin1(QUuid::createUuid().toByteArray().toHex());
-}
+QString manager::new_connection_id() { return connection_registry::new_connection_id(); }
 
 QStringList manager::putty_arguments(connection const& c, QString const& credential) {
     QStringList args{QStringLiteral("-load"), c.name};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connections/connection.hpp"
+#include "connections/connection_registry.hpp"
 
 #include <brano/core/v6/result.hpp>
 
@@ -9,19 +10,15 @@
 #include <QString>
 #include <QStringList>
 
-#include <map>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace kelvra {
 
 // The connections this process opened, by connection id, and the terminal
-// programs it started. One object per process.
-//
-// The registry is written on the GUI thread and read by the tunnel thread,
-// so every access to it takes the registry lock. Everything else runs on the
-// GUI thread.
+// programs it started. One object per process. The registry is also read by
+// the tunnel thread (it locks itself); everything else runs on the GUI
+// thread.
 class manager : public QObject {
     Q_OBJECT
 
@@ -71,8 +68,7 @@ private:
     void on_error(QProcess* process, QProcess::ProcessError error);
     void forget(QProcess* process);
 
-    mutable std::mutex registry_lock_;
-    std::map<QString, connection> connections_;
+    connection_registry registry_;
     std::vector<QProcess*> running_;
 };
 

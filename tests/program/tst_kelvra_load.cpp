@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTcpSocket>
 #include <QTest>
 #include <QUuid>
 
@@ -40,6 +41,7 @@ class tst_kelvra_load : public QObject {
         s.usuario = QStringLiteral("op");
         s.tipo_autenticacao = auth;
         s.key = QString::fromStdString(kelvra::crypto::encrypt_session_key(key, status));
+        s.impressoras = {{QStringLiteral("EPSON-1"), QStringLiteral("Balcão"), 2}};
         kelvra::detail::session_store(root_.bin()).save_session(s, status);
         return s;
     }
@@ -62,6 +64,48 @@ class tst_kelvra_load : public QObject {
             f.remove();
         }
         return calls;
+    }
+
+    static QByteArray frame(QByteArray const& body) {
+        QByteArray out(4, '\0');
+        auto const n = static_cast<quint32>(body.size());
+        out[0] = static_cast<char>(n >> 24);
+        out[1] = static_cast<char>(n >> 16);
+        out[2] = static_cast<char>(n >> 8);
+        out[3] = static_cast<char>(n);
+        return out + body;
+    }
+
+    // One request to the running program's tunnel; the reply frame.
+    static QByteArray tunnel_exchange(QByteArray const& body) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress(QHostAddress::LocalHost), 59565);
+        if (!socket.waitForConnected(10000)) {
+            return "no connection: " + socket.errorString().toUtf8();
+        }
+        socket.write(frame(body));
+        QByteArray reply;
+        while (socket.waitForReadyRead(10000)) {
+            reply += socket.readAll();
+            if (reply.size() >= 4) {
+                auto const* p = reinterpret_cast<unsigned char const*>(reply.constData());
+                qint64 const n = (qint64(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+                if (reply.size() >= n + 4) {
+                    break;
+                }
+            }
+        }
+        return reply;
+    }
+
+    // The connection id the launcher put in the session's profile.
+    static QString connection_id(QString const& session_name) {
+        QFile profile(kelvra::putty_session_path(session_name));
+        profile.open(QIODevice::ReadOnly);
+        auto const match =
+            QRegularExpression(QStringLiteral("KELVRA_CONNECTION_ID=([0-9a-f]{76})"))
+                .match(QString::fromUtf8(profile.readAll()));
+        return match.captured(1);
     }
 
     bool has_recorded() const {
@@ -139,6 +183,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(has_recorded(), 60000);
         calls = take_recorded();
         QCOMPARE(calls.first().mid(0, 2), (QStringList{"-load", "A"}));
+
+        // While the session runs, the tunnel answers on the forward's port
+        // with the printers of the session the connection was opened from.
+        QString const id = connection_id(QStringLiteral("A"));
+        QVERIFY(!id.isEmpty());
+        QByteArray const request = "{\"connection_id\":\"" + id.toLatin1() +
+                                   "\",\"kind\":\"PrinterListRequest\",\"version\":1}";
+        QByteArray const expected_reply =
+            "{\"connection_id\":\"" + id.toLatin1() +
+            "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":\"EPSON-1\",\"nome\":\"Balcão\",\"tipo\":2}],\"version\":1}";
+        QCOMPARE(tunnel_exchange(request), frame(expected_reply));
 
         QProcess second;
         second.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("B")});

@@ -7,7 +7,9 @@
 // synchronises inside Qt, where ThreadSanitizer cannot see it, and would be
 // reported as racing with the test itself.
 
-#include "connections/manager.hpp"
+#include "connections/connection_registry.hpp"
+
+#include <QStringList>
 
 #include <atomic>
 #include <cstdio>
@@ -27,12 +29,12 @@ void check(bool condition, char const* what) {
 } // namespace
 
 int main() {
-    auto& registry = kelvra::manager::instance();
+    kelvra::connection_registry registry;
     QStringList known;
     for (int i = 0; i < 64; ++i) {
         kelvra::connection c;
         c.printers.resize(i % 4);
-        known.append(registry.register_connection(c));
+        known.append(registry.add(c));
     }
 
     std::atomic<bool> stop{false};
@@ -53,7 +55,7 @@ int main() {
         kelvra::connection c;
         c.name = QStringLiteral("c%1").arg(i);
         c.printers.resize(1);
-        fresh.append(registry.register_connection(c));
+        fresh.append(registry.add(c));
     }
     stop = true;
     reader.join();
