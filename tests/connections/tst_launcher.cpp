@@ -1,6 +1,7 @@
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
 #include "core/status.hpp"
+#include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
 
 #include <QDirIterator>
@@ -38,21 +39,7 @@ QByteArray read_file(QString const& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The argument lists the recording program wrote, oldest first.
-QList<QStringList> recorded(QString const& dir) {
-    QList<QStringList> calls;
-    QDir const folder(dir);
-    QFileInfoList files = folder.entryInfoList({QStringLiteral("*.args")}, QDir::Files, QDir::Time | QDir::Reversed);
-    for (QFileInfo const& info : files) {
-        QStringList args;
-        for (QByteArray const& a : read_file(info.filePath()).split('\0')) {
-            args << QString::fromUtf8(a);
-        }
-        args.removeLast(); // after the last NUL
-        calls << args;
-    }
-    return calls;
-}
+QList<QStringList> recorded(QString const& dir) { return kelvra::testing::recorded_calls(dir); }
 
 QString environment_id(QString const& profile_path) {
     QRegularExpression const re(QStringLiteral("^Environment=KELVRA_CONNECTION_ID=([0-9a-f]{76}),KELVRA_VERSION=1\\.3\\.3$"),

@@ -7,6 +7,7 @@
 #include "crypto/session_key.hpp"
 #include "sessions/session_json.hpp"
 #include "support/machine_identity.hpp"
+#include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
 
 #include <QFile>
@@ -38,20 +39,8 @@ QString seal(core::byte_array const& installation_key, QString const& secret, QS
 }
 
 QStringList recorded_arguments(QString const& dir) {
-    QStringList calls;
-    for (QFileInfo const& info : QDir(dir).entryInfoList({QStringLiteral("*.args")}, QDir::Files)) {
-        QFile f(info.filePath());
-        f.open(QIODevice::ReadOnly);
-        QList<QByteArray> parts = f.readAll().split('\0');
-        parts.removeLast();
-        QStringList args;
-        for (auto const& p : parts) {
-            args << QString::fromUtf8(p);
-        }
-        QFile::remove(info.filePath());
-        return args;
-    }
-    return {};
+    QList<QStringList> const calls = kelvra::testing::take_recorded_calls(dir);
+    return calls.isEmpty() ? QStringList() : calls.first();
 }
 
 } // namespace

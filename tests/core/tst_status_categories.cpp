@@ -44,7 +44,7 @@ private slots:
         }
     }
 
-    void messages_match_reference_tables_data() {
+    void messages_match_expected_tables_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
@@ -66,14 +66,14 @@ private slots:
         QCOMPARE(rows, 81);
     }
 
-    void messages_match_reference_tables() {
+    void messages_match_expected_tables() {
         QFETCH(QString, name);
         QFETCH(int, code);
         QFETCH(QString, message);
         bool found = false;
         for (auto const& entry : all_categories()) {
             if (QString::fromUtf8(entry.category->name()) == name) {
-                QVERIFY2(code <= entry.size, "table shorter than the reference");
+                QVERIFY2(code <= entry.size, "table shorter than the expected table");
                 QCOMPARE(QByteArray(entry.category->message(code)), message.toUtf8());
                 found = true;
             }

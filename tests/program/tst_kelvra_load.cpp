@@ -4,6 +4,7 @@
 #include "crypto/session_key.hpp"
 #include "sessions/session_store.hpp"
 #include "support/machine_identity.hpp"
+#include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
 
 #include <QFile>
@@ -46,24 +47,13 @@ class tst_kelvra_load : public QObject {
         return s;
     }
 
-    // The argument lists the terminal programs were started with; each is
-    // removed once read.
     QList<QStringList> take_recorded() const {
-        QList<QStringList> calls;
-        for (QFileInfo const& info :
-             QDir(records_.path()).entryInfoList({QStringLiteral("*.args")}, QDir::Files)) {
-            QFile f(info.filePath());
-            f.open(QIODevice::ReadOnly);
-            QList<QByteArray> parts = f.readAll().split('\0');
-            parts.removeLast();
-            QStringList args;
-            for (auto const& p : parts) {
-                args << QString::fromUtf8(p);
-            }
-            calls << args;
-            f.remove();
-        }
-        return calls;
+        return kelvra::testing::take_recorded_calls(records_.path());
+    }
+
+    QStringList recorded() const {
+        QList<QStringList> const calls = take_recorded();
+        return calls.isEmpty() ? QStringList() : calls.first();
     }
 
     static QByteArray frame(QByteArray const& body) {
@@ -108,14 +98,7 @@ class tst_kelvra_load : public QObject {
         return match.captured(1);
     }
 
-    bool has_recorded() const {
-        return !QDir(records_.path()).entryList({QStringLiteral("*.args")}, QDir::Files).isEmpty();
-    }
-
-    QStringList recorded() const {
-        QList<QStringList> const calls = take_recorded();
-        return calls.isEmpty() ? QStringList() : calls.first();
-    }
+    bool has_recorded() const { return kelvra::testing::has_recorded_calls(records_.path()); }
 
 private slots:
     void initTestCase() {
