@@ -1,3 +1,5 @@
 #include "core/application.hpp"
 
-int main(int argc, char** argv) { return kelvra::run_application(argc, argv); }
+int main(int argc, char** argv) {
+    return kelvra::run_application(argc, argv);
+}

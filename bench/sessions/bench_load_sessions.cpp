@@ -17,8 +17,7 @@
 
 namespace {
 
-template <class F>
-double median_ms(int runs, F&& f) {
+template <class F> double median_ms(int runs, F&& f) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
@@ -33,7 +32,8 @@ double median_ms(int runs, F&& f) {
 qint64 raw_read(QString const& folder) {
     qint64 bytes = 0;
     QDir const dir(folder);
-    for (QFileInfo const& info : dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::NoSort)) {
+    for (QFileInfo const& info :
+         dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::NoSort)) {
         QFile f(info.filePath());
         if (f.open(QIODevice::ReadOnly)) {
             bytes += f.readAll().size();

@@ -2,9 +2,13 @@
 
 namespace brano::core::v6 {
 
-byte_array::byte_array(std::string_view text) { assign(text); }
+byte_array::byte_array(std::string_view text) {
+    assign(text);
+}
 
-byte_array::byte_array(value_type const* data, std::size_t size) { assign(data, size); }
+byte_array::byte_array(value_type const* data, std::size_t size) {
+    assign(data, size);
+}
 
 byte_array::byte_array(std::size_t size, value_type value) : bytes_(size, value) {}
 

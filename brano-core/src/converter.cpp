@@ -7,7 +7,9 @@ converter_result_category const& converter_result_category::instance() {
     return category;
 }
 
-char const* converter_result_category::name() const noexcept { return "brano-core-converter"; }
+char const* converter_result_category::name() const noexcept {
+    return "brano-core-converter";
+}
 
 char const* converter_result_category::message(int code) const {
     switch (code) {

@@ -4,7 +4,9 @@
 
 namespace brano::core::v6 {
 
-datetime datetime::now() { return from_msecs_since_epoch(QDateTime::currentMSecsSinceEpoch()); }
+datetime datetime::now() {
+    return from_msecs_since_epoch(QDateTime::currentMSecsSinceEpoch());
+}
 
 datetime datetime::from_msecs_since_epoch(long long msecs) {
     datetime result;

@@ -21,9 +21,9 @@ byte_array binary_decoder::decode(binary_encoding encoding, std::string const& t
         text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return {};
     }
-    auto const decoded =
-        QByteArray::fromBase64Encoding(QByteArray::fromRawData(text.data(), static_cast<int>(text.size())),
-                                       QByteArray::AbortOnBase64DecodingErrors);
+    auto const decoded = QByteArray::fromBase64Encoding(
+        QByteArray::fromRawData(text.data(), static_cast<int>(text.size())),
+        QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded) {
         return {};
     }

@@ -30,7 +30,9 @@ item& item::set_argument(std::string const& name, std::string value) {
     return *this;
 }
 
-std::string item::get_message() const { return category_->message(code_); }
+std::string item::get_message() const {
+    return category_->message(code_);
+}
 
 std::string const* item::find_argument(std::string const& name) const noexcept {
     for (auto const& existing : arguments_) {
@@ -41,9 +43,13 @@ std::string const* item::find_argument(std::string const& name) const noexcept {
     return nullptr;
 }
 
-item& stack::push_item(category const& cat, int code) { return items_.emplace_back(cat, code); }
+item& stack::push_item(category const& cat, int code) {
+    return items_.emplace_back(cat, code);
+}
 
-int stack::get_value() const noexcept { return items_.empty() ? 0 : items_.front().get_code(); }
+int stack::get_value() const noexcept {
+    return items_.empty() ? 0 : items_.front().get_code();
+}
 
 std::string stack::get_message() const {
     return items_.empty() ? std::string() : items_.front().get_message();

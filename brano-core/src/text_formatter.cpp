@@ -4,7 +4,8 @@
 
 namespace brano::core::v6 {
 
-std::string text_formatter::format(std::string_view pattern, std::vector<std::string> const& values) {
+std::string text_formatter::format(std::string_view pattern,
+                                   std::vector<std::string> const& values) {
     std::string out;
     out.reserve(pattern.size());
     std::size_t i = 0;

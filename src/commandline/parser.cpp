@@ -49,8 +49,9 @@ token_kind classify(std::string const& piece) {
 void fail_out_of_memory(result::stack& status) {
     result::stack failure;
     failure.push_item(status::parser_category::instance(), status::parser_category::out_of_memory)
-        .set_argument("description",
-                      "Não foi possível alocar memória suficiente para o processamento dos argumentos");
+        .set_argument(
+            "description",
+            "Não foi possível alocar memória suficiente para o processamento dos argumentos");
     status = std::move(failure);
 }
 
@@ -114,7 +115,9 @@ parser::~parser() = default;
 parser::parser(parser&&) noexcept = default;
 parser& parser::operator=(parser&&) noexcept = default;
 
-void parser::add_option(option const& opt) { d_->options.push_back(opt); }
+void parser::add_option(option const& opt) {
+    d_->options.push_back(opt);
+}
 
 void parser::parse(int argc, char** argv, result::stack& status) {
     if (argc < 2 || argv == nullptr) {
@@ -141,7 +144,8 @@ void parser::parse(int argc, char** argv, result::stack& status) {
         if (current->kind == token_kind::value) {
             result::stack failure;
             failure
-                .push_item(status::parser_category::instance(), status::parser_category::stray_value)
+                .push_item(status::parser_category::instance(),
+                           status::parser_category::stray_value)
                 .set_argument("option-value", current->text);
             status = std::move(failure);
             return;
@@ -166,7 +170,9 @@ void parser::parse(int argc, char** argv, result::stack& status) {
     }
 }
 
-bool parser::has_option(option const& opt) const { return d_->find_parsed(opt.name) != nullptr; }
+bool parser::has_option(option const& opt) const {
+    return d_->find_parsed(opt.name) != nullptr;
+}
 
 std::string parser::get_value(option const& opt) const {
     parsed_option const* found = d_->find_parsed(opt.name);

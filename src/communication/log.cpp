@@ -2,6 +2,6 @@
 
 namespace kelvra::communication {
 
-Q_LOGGING_CATEGORY(communication_log, "kelvra.communication")
+Q_LOGGING_CATEGORY(communication_log, "kelvra.communication", QtInfoMsg)
 
 } // namespace kelvra::communication

@@ -47,7 +47,8 @@ QString escape_value(QString const& text) {
 
 // The value of the "-load" argument without the double quotes around it.
 QString unquoted(QString const& value) {
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
+        value.endsWith(QLatin1Char('"'))) {
         return value.mid(1, value.size() - 2);
     }
     return value;
@@ -65,8 +66,8 @@ shortcut_description describe_session_shortcut(QString const& session_name) {
     d.shortcut_file = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) +
                       QLatin1Char('/') + file_name + lnk_suffix;
     d.working_directory = QCoreApplication::applicationDirPath();
-    d.arguments.push_back({QStringLiteral("-load"),
-                           QLatin1Char('"') + session_name + QLatin1Char('"'), true});
+    d.arguments.push_back(
+        {QStringLiteral("-load"), QLatin1Char('"') + session_name + QLatin1Char('"'), true});
     return d;
 }
 
@@ -108,7 +109,7 @@ QByteArray desktop_entry(shortcut_description const& description, QString const&
         }
         // "-load" becomes the long option Linux users know.
         exec << quote_exec_argument(a.name == QStringLiteral("-load") ? QStringLiteral("--load")
-                                                                       : a.name);
+                                                                      : a.name);
         if (a.has_value) {
             exec << quote_exec_argument(unquoted(a.value));
         }
@@ -120,7 +121,8 @@ QByteArray desktop_entry(shortcut_description const& description, QString const&
     text += QStringLiteral("Comment=") + escape_value(QStringLiteral("Abre a sessão ") + name) +
             QLatin1Char('\n');
     text += QStringLiteral("Exec=") + escape_value(exec.join(QLatin1Char(' '))) + QLatin1Char('\n');
-    text += QStringLiteral("Path=") + escape_value(description.working_directory) + QLatin1Char('\n');
+    text +=
+        QStringLiteral("Path=") + escape_value(description.working_directory) + QLatin1Char('\n');
     if (!icon.isEmpty()) {
         text += QStringLiteral("Icon=") + escape_value(icon) + QLatin1Char('\n');
     }

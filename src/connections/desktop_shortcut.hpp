@@ -16,9 +16,9 @@ struct shortcut_argument {
 
 // What a desktop shortcut to one session starts.
 struct shortcut_description {
-    QString target;            // this program's executable
-    QString shortcut_file;     // <desktop>/<session name>.lnk
-    QString working_directory; // this program's folder
+    QString target;                           // this program's executable
+    QString shortcut_file;                    // <desktop>/<session name>.lnk
+    QString working_directory;                // this program's folder
     std::vector<shortcut_argument> arguments; // "-load" and the quoted name
 };
 
@@ -27,7 +27,8 @@ shortcut_description describe_session_shortcut(QString const& session_name);
 // Writes the shortcut as a freedesktop launcher: the shortcut file with
 // ".desktop" in place of ".lnk", running the target with "--load" and the
 // session name, marked executable. Failures go to `status`.
-void write_shortcut(shortcut_description const& description, brano::core::v6::result::stack& status);
+void write_shortcut(shortcut_description const& description,
+                    brano::core::v6::result::stack& status);
 
 namespace detail {
 

@@ -6,12 +6,10 @@
 #include "core/secure_memory.hpp"
 #include "core/status.hpp"
 
+#include "connections/log.hpp"
 #include <QCoreApplication>
-#include <QLoggingCategory>
 
 #include <algorithm>
-
-Q_LOGGING_CATEGORY(lc_manager, "kelvra.connections", QtWarningMsg)
 
 namespace kelvra {
 
@@ -32,9 +30,13 @@ std::optional<connection> manager::find(QString const& connection_id) const {
     return registry_.find(connection_id);
 }
 
-QString manager::register_connection(connection const& c) { return registry_.add(c); }
+QString manager::register_connection(connection const& c) {
+    return registry_.add(c);
+}
 
-QString manager::new_connection_id() { return connection_registry::new_connection_id(); }
+QString manager::new_connection_id() {
+    return connection_registry::new_connection_id();
+}
 
 QStringList manager::putty_arguments(connection const& c, QString const& credential) {
     QStringList args{QStringLiteral("-load"), c.name};
@@ -87,7 +89,8 @@ void manager::launch_from(QString const& executable_dir, connection const& c,
 
     QStringList const args = putty_arguments(c, credential);
     if (args.isEmpty()) {
-        qCDebug(lc_manager) << "connection" << id << "has no usable authentication; not started";
+        qCDebug(connections_log) << "connection" << id
+                                 << "has no usable authentication; not started";
         return;
     }
 
@@ -127,7 +130,9 @@ void manager::forget(QProcess* process) {
     }
 }
 
-void manager::on_finished(QProcess* process) { forget(process); }
+void manager::on_finished(QProcess* process) {
+    forget(process);
+}
 
 // A program that never started never finishes: without this it would stay
 // "running" for good and quitting would be refused forever.
@@ -135,8 +140,8 @@ void manager::on_error(QProcess* process, QProcess::ProcessError error) {
     if (error != QProcess::FailedToStart) {
         return;
     }
-    qCDebug(lc_manager) << "terminal program failed to start:" << process->program()
-                        << process->errorString();
+    qCDebug(connections_log) << "terminal program failed to start:" << process->program()
+                             << process->errorString();
     forget(process);
 }
 

@@ -1,19 +1,17 @@
 #include "connections/putty_profile.hpp"
 
+#include "connections/log.hpp"
 #include "core/status.hpp"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSettings>
 #include <QVariant>
 
 #include <array>
 #include <map>
-
-Q_LOGGING_CATEGORY(lc_profile, "kelvra.connections", QtWarningMsg)
 
 namespace kelvra {
 
@@ -27,13 +25,13 @@ struct colour {
 };
 
 constexpr std::array<colour, 22> default_colours{{
-    {"Colour0", 187, 187, 187}, {"Colour1", 255, 255, 255}, {"Colour2", 0, 0, 0},
-    {"Colour3", 85, 85, 85},    {"Colour4", 0, 0, 0},       {"Colour5", 255, 255, 255},
-    {"Colour6", 0, 0, 0},       {"Colour7", 85, 85, 85},    {"Colour8", 187, 0, 0},
-    {"Colour9", 255, 85, 85},   {"Colour10", 10, 90, 200},  {"Colour11", 85, 255, 85},
-    {"Colour12", 128, 128, 128}, {"Colour13", 255, 255, 85}, {"Colour14", 0, 78, 152},
-    {"Colour15", 85, 85, 255},  {"Colour16", 255, 255, 255}, {"Colour17", 255, 85, 255},
-    {"Colour18", 17, 150, 236}, {"Colour19", 85, 255, 255}, {"Colour20", 187, 187, 187},
+    {"Colour0", 187, 187, 187},  {"Colour1", 255, 255, 255},  {"Colour2", 0, 0, 0},
+    {"Colour3", 85, 85, 85},     {"Colour4", 0, 0, 0},        {"Colour5", 255, 255, 255},
+    {"Colour6", 0, 0, 0},        {"Colour7", 85, 85, 85},     {"Colour8", 187, 0, 0},
+    {"Colour9", 255, 85, 85},    {"Colour10", 10, 90, 200},   {"Colour11", 85, 255, 85},
+    {"Colour12", 128, 128, 128}, {"Colour13", 255, 255, 85},  {"Colour14", 0, 78, 152},
+    {"Colour15", 85, 85, 255},   {"Colour16", 255, 255, 255}, {"Colour17", 255, 85, 255},
+    {"Colour18", 17, 150, 236},  {"Colour19", 85, 255, 255},  {"Colour20", 187, 187, 187},
     {"Colour21", 255, 255, 255},
 }};
 
@@ -87,7 +85,7 @@ bool write_setting(QSettings& settings, QString const& key, QVariant const& valu
 void remove_quotes(QString const& path) {
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly)) {
-        qCDebug(lc_profile) << "profile not reopened for the quote pass:" << in.errorString();
+        qCDebug(connections_log) << "profile not reopened for the quote pass:" << in.errorString();
         return;
     }
     QByteArray content = in.readAll();
@@ -102,7 +100,7 @@ void remove_quotes(QString const& path) {
     QSaveFile out(path);
     QByteArray const bytes = text.toUtf8();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        qCDebug(lc_profile) << "quote pass not written:" << out.errorString();
+        qCDebug(connections_log) << "quote pass not written:" << out.errorString();
     }
 }
 
@@ -127,8 +125,8 @@ QString munge_session_name(QString const& name) {
 }
 
 QString putty_session_path(QString const& name) {
-    return QDir(QDir::homePath()).absoluteFilePath(QStringLiteral(".putty/sessions/") +
-                                                  munge_session_name(name));
+    return QDir(QDir::homePath())
+        .absoluteFilePath(QStringLiteral(".putty/sessions/") + munge_session_name(name));
 }
 
 void write_putty_profile(QString const& path, connection const& c, QString const& connection_id,
@@ -179,7 +177,7 @@ void write_putty_profile(QString const& path, connection const& c, QString const
         }
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            qCDebug(lc_profile) << "profile not written:" << path << settings.status();
+            qCDebug(connections_log) << "profile not written:" << path << settings.status();
         }
     }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);

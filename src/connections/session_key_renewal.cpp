@@ -16,7 +16,8 @@ QString renew_session_key(QString const& stored, result::stack& status) {
         status = std::move(local);
         return {};
     }
-    crypto::session_key key = crypto::decrypt_session_key(stored.toStdString(), installation_key, local);
+    crypto::session_key key =
+        crypto::decrypt_session_key(stored.toStdString(), installation_key, local);
     if (local.has_failed()) {
         status = std::move(local);
         return {};

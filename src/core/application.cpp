@@ -5,17 +5,15 @@
 #include "communication/server.hpp"
 #include "connections/manager.hpp"
 #include "core/describe_stack.hpp"
+#include "core/log.hpp"
 #include "sessions/session_store.hpp"
 #include "tunnel/tunnel_thread.hpp"
 
 #include <QApplication>
-#include <QLoggingCategory>
 
 #include <openssl/conf.h>
 
 #include <cstdio>
-
-Q_LOGGING_CATEGORY(lc_startup, "kelvra.core", QtWarningMsg)
 
 namespace kelvra {
 
@@ -108,7 +106,7 @@ void become_instance(QApplication& application) {
         },
         Qt::QueuedConnection);
     QObject::connect(&server, &communication::server::open_application, &application,
-                     [] { qCDebug(lc_startup) << "asked to show the window"; });
+                     [] { qCDebug(core_log) << "asked to show the window"; });
 }
 
 } // namespace
@@ -141,7 +139,7 @@ int run_application(int& argc, char** argv) {
         if (arguments.has_option(arguments.auto_open_connection)) {
             open_autostart_sessions(status);
             if (status.has_failed()) {
-                qCDebug(lc_startup) << "automatic opening failed:" << describe_stack(status).c_str();
+                qCDebug(core_log) << "automatic opening failed:" << describe_stack(status).c_str();
                 return exit_failure;
             }
         }

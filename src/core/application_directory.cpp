@@ -12,8 +12,7 @@ namespace {
 
 QDir report_missing(QString const& path, result::stack& status) {
     result::stack failure;
-    failure
-        .push_item(status::application_directories_category::instance(), 1)
+    failure.push_item(status::application_directories_category::instance(), 1)
         .set_argument("path", QDir::toNativeSeparators(path).toStdString());
     status = std::move(failure);
     return QDir(QString());

@@ -38,7 +38,8 @@ std::int64_t integer_part(double value) {
 
 installation_config installation_config::load(QString const& executable_dir) {
     installation_config config;
-    QDir const etc = detail::application_directory(executable_dir, QStringLiteral("etc"), config.status);
+    QDir const etc =
+        detail::application_directory(executable_dir, QStringLiteral("etc"), config.status);
     if (config.status.has_failed()) {
         return config;
     }
@@ -46,9 +47,9 @@ installation_config installation_config::load(QString const& executable_dir) {
     QFile file(QDir::toNativeSeparators(etc.filePath(QStringLiteral("config.json"))));
     if (!file.open(QIODevice::ReadOnly)) {
         result::stack failure;
-        set_file_error_arguments(
-            failure.push_item(status::persist_session_category::instance(), 3), file.fileName(),
-            static_cast<unsigned>(file.error()), file.errorString());
+        set_file_error_arguments(failure.push_item(status::persist_session_category::instance(), 3),
+                                 file.fileName(), static_cast<unsigned>(file.error()),
+                                 file.errorString());
         config.status = std::move(failure);
         return config;
     }

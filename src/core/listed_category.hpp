@@ -11,8 +11,7 @@ namespace kelvra::detail {
 // `Derived` provides `category_name` and `messages`; every category class
 // has exactly one object, built on first use (thread-safe) and destroyed at
 // process exit.
-template <class Derived>
-class listed_category : public brano::core::v6::result::category {
+template <class Derived> class listed_category : public brano::core::v6::result::category {
 public:
     static Derived const& instance() {
         static Derived const object;

@@ -41,9 +41,8 @@ struct session {
     friend bool operator==(session const& a, session const& b) {
         return a.tipo_autenticacao == b.tipo_autenticacao && a.id == b.id && a.nome == b.nome &&
                a.host == b.host && a.porta == b.porta && a.usuario == b.usuario && a.key == b.key &&
-               a.caminho == b.caminho && a.comando == b.comando &&
-               a.impressoras == b.impressoras && a.autostart == b.autostart &&
-               a.maximized == b.maximized;
+               a.caminho == b.caminho && a.comando == b.comando && a.impressoras == b.impressoras &&
+               a.autostart == b.autostart && a.maximized == b.maximized;
     }
     friend bool operator!=(session const& a, session const& b) { return !(a == b); }
 };

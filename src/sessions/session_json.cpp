@@ -199,9 +199,8 @@ QJsonDocument session_to_json(session const& s) {
     if (!s.impressoras.isEmpty()) {
         QJsonArray printers;
         for (printer const& p : s.impressoras) {
-            printers.append(QJsonObject{{key_nome, p.nome},
-                                        {key_identificador, p.identificador},
-                                        {key_tipo, p.tipo}});
+            printers.append(QJsonObject{
+                {key_nome, p.nome}, {key_identificador, p.identificador}, {key_tipo, p.tipo}});
         }
         object.insert(key_impressoras, printers);
     }
@@ -235,26 +234,27 @@ session session_from_json(QJsonDocument const& document, result::stack& status) 
     switch (version) {
     case 1:
         s.tipo_autenticacao = authentication_type::password;
-        read_in_order(status, {string_field(s.nome, key_nome), string_field(s.host, key_host), porta,
-                               string_field(s.key, key_key), string_field(s.usuario, key_usuario),
-                               impressoras, bool_field(s.autostart, key_autostart),
-                               bool_field(s.maximized, key_maximized),
-                               // Version 1 kept the command and the path only
-                               // inside the session key text.
-                               [&] { recover_command_and_path(s, status); }});
-        break;
-    case current_version:
         read_in_order(status,
                       {string_field(s.nome, key_nome), string_field(s.host, key_host), porta,
-                       string_field(s.usuario, key_usuario),
-                       [&] {
-                           int const stored = read_int_field(object, key_tipo_autenticacao, status);
-                           s.tipo_autenticacao = to_authentication_type(stored);
-                       },
-                       string_field(s.key, key_key), string_field(s.comando, key_comando),
-                       string_field(s.caminho, key_caminho), impressoras,
-                       bool_field(s.autostart, key_autostart),
-                       bool_field(s.maximized, key_maximized)});
+                       string_field(s.key, key_key), string_field(s.usuario, key_usuario),
+                       impressoras, bool_field(s.autostart, key_autostart),
+                       bool_field(s.maximized, key_maximized),
+                       // Version 1 kept the command and the path only
+                       // inside the session key text.
+                       [&] { recover_command_and_path(s, status); }});
+        break;
+    case current_version:
+        read_in_order(status, {string_field(s.nome, key_nome), string_field(s.host, key_host),
+                               porta, string_field(s.usuario, key_usuario),
+                               [&] {
+                                   int const stored =
+                                       read_int_field(object, key_tipo_autenticacao, status);
+                                   s.tipo_autenticacao = to_authentication_type(stored);
+                               },
+                               string_field(s.key, key_key), string_field(s.comando, key_comando),
+                               string_field(s.caminho, key_caminho), impressoras,
+                               bool_field(s.autostart, key_autostart),
+                               bool_field(s.maximized, key_maximized)});
         break;
     default:
         fail(wrong_value, key_versao, status);

@@ -220,13 +220,17 @@ bool sessions_directory_exists(result::stack& status) {
     return installed_store().sessions_directory_exists(status);
 }
 
-QVector<session> load_sessions(result::stack& status) { return installed_store().load_sessions(status); }
+QVector<session> load_sessions(result::stack& status) {
+    return installed_store().load_sessions(status);
+}
 
 session find_session(QString const& name, result::stack& status) {
     return installed_store().find_session(name, status);
 }
 
-void save_session(session const& s, result::stack& status) { installed_store().save_session(s, status); }
+void save_session(session const& s, result::stack& status) {
+    installed_store().save_session(s, status);
+}
 
 void remove_session(session const& s, result::stack& status) {
     installed_store().remove_session(s, status);

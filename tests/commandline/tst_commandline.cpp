@@ -45,15 +45,16 @@ private slots:
 
         QString const null;
         QTest::newRow("nothing") << QStringList{} << false << null << false;
-        QTest::newRow("value apart") << QStringList{"--load", "Vendas"} << true << "Vendas" << false;
+        QTest::newRow("value apart")
+            << QStringList{"--load", "Vendas"} << true << "Vendas" << false;
         QTest::newRow("value after =") << QStringList{"--load=Vendas"} << true << "Vendas" << false;
         QTest::newRow("single dash") << QStringList{"-load", "Vendas"} << true << "Vendas" << false;
         QTest::newRow("three dashes") << QStringList{"---load", "V"} << true << "V" << false;
         QTest::newRow("synonym") << QStringList{"--open-connection", "X"} << true << "X" << false;
         QTest::newRow("load wins over synonym")
             << QStringList{"--open-connection", "B", "--load", "A"} << true << "A" << false;
-        QTest::newRow("first load wins") << QStringList{"--load", "A", "--load", "B"} << true << "A"
-                                         << false;
+        QTest::newRow("first load wins")
+            << QStringList{"--load", "A", "--load", "B"} << true << "A" << false;
         QTest::newRow("no value") << QStringList{"--load"} << true << "" << false;
         QTest::newRow("value with =") << QStringList{"--load=a=b"} << true << "a=b" << false;
         QTest::newRow("empty after =") << QStringList{"--load="} << true << "" << false;
@@ -62,14 +63,15 @@ private slots:
         QTest::newRow("negative number is a value")
             << QStringList{"--load", "-5"} << true << "-5" << false;
         QTest::newRow("lone dash is a value") << QStringList{"--load", "-"} << true << "-" << false;
-        QTest::newRow("auto twice") << QStringList{"--auto-open-connection", "--auto-open-connection"}
-                                    << false << null << true;
+        QTest::newRow("auto twice")
+            << QStringList{"--auto-open-connection", "--auto-open-connection"} << false << null
+            << true;
         QTest::newRow("empty arguments skipped")
             << QStringList{"", "--load", "", "Vendas", ""} << true << "Vendas" << false;
-        QTest::newRow("utf-8 name") << QStringList{"--load", "Produção 1"} << true << "Produção 1"
-                                    << false;
-        QTest::newRow("both options") << QStringList{"--auto-open-connection", "--load", "A"} << true
-                                      << "A" << true;
+        QTest::newRow("utf-8 name")
+            << QStringList{"--load", "Produção 1"} << true << "Produção 1" << false;
+        QTest::newRow("both options")
+            << QStringList{"--auto-open-connection", "--load", "A"} << true << "A" << true;
     }
 
     void accepted_command_lines() {
@@ -95,22 +97,33 @@ private slots:
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("value");
 
-        QTest::newRow("second value") << QStringList{"--load", "A", "B"} << 4 << "option-value" << "B";
-        QTest::newRow("a=b apart") << QStringList{"--load", "a=b"} << 4 << "option-value" << "b";
-        QTest::newRow("empty value then stray") << QStringList{"--load=", "X"} << 4 << "option-value"
-                                                << "X";
-        QTest::newRow("bare value") << QStringList{"Vendas"} << 4 << "option-value" << "Vendas";
-        QTest::newRow("bare negative") << QStringList{"-5"} << 4 << "option-value" << "-5";
-        QTest::newRow("wrong case") << QStringList{"--LOAD"} << 3 << "option-name" << "LOAD";
-        QTest::newRow("unknown") << QStringList{"--foo"} << 3 << "option-name" << "foo";
-        QTest::newRow("lone double dash") << QStringList{"--"} << 3 << "option-name" << "";
+        QTest::newRow("second value") << QStringList{"--load", "A", "B"} << 4 << "option-value"
+                                      << "B";
+        QTest::newRow("a=b apart") << QStringList{"--load", "a=b"} << 4 << "option-value"
+                                   << "b";
+        QTest::newRow("empty value then stray")
+            << QStringList{"--load=", "X"} << 4 << "option-value"
+            << "X";
+        QTest::newRow("bare value") << QStringList{"Vendas"} << 4 << "option-value"
+                                    << "Vendas";
+        QTest::newRow("bare negative") << QStringList{"-5"} << 4 << "option-value"
+                                       << "-5";
+        QTest::newRow("wrong case") << QStringList{"--LOAD"} << 3 << "option-name"
+                                    << "LOAD";
+        QTest::newRow("unknown") << QStringList{"--foo"} << 3 << "option-name"
+                                 << "foo";
+        QTest::newRow("lone double dash") << QStringList{"--"} << 3 << "option-name"
+                                          << "";
         QTest::newRow("dash word after load") << QStringList{"--load", "-x"} << 3 << "option-name"
                                               << "x";
         QTest::newRow("negative fraction is an option")
-            << QStringList{"--load", "-5.5"} << 3 << "option-name" << "5.5";
-        QTest::newRow("leading =") << QStringList{"=x"} << 4 << "option-value" << "x";
+            << QStringList{"--load", "-5.5"} << 3 << "option-name"
+            << "5.5";
+        QTest::newRow("leading =") << QStringList{"=x"} << 4 << "option-value"
+                                   << "x";
         QTest::newRow("unknown after known")
-            << QStringList{"--auto-open-connection", "--bar=1"} << 3 << "option-name" << "bar";
+            << QStringList{"--auto-open-connection", "--bar=1"} << 3 << "option-name"
+            << "bar";
     }
 
     void rejected_command_lines() {

@@ -27,10 +27,14 @@ private slots:
     void exec_arguments_are_quoted_data() {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain") << "Vendas" << "\"Vendas\"";
-        QTest::newRow("space") << "Caixa 2" << "\"Caixa 2\"";
-        QTest::newRow("reserved") << "a\"b`c$d\\e" << "\"a\\\"b\\`c\\$d\\\\e\"";
-        QTest::newRow("field code") << "100%" << "\"100%%\"";
+        QTest::newRow("plain") << "Vendas"
+                               << "\"Vendas\"";
+        QTest::newRow("space") << "Caixa 2"
+                               << "\"Caixa 2\"";
+        QTest::newRow("reserved") << "a\"b`c$d\\e"
+                                  << "\"a\\\"b\\`c\\$d\\\\e\"";
+        QTest::newRow("field code") << "100%"
+                                    << "\"100%%\"";
     }
 
     void exec_arguments_are_quoted() {

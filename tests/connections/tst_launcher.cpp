@@ -7,9 +7,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <atomic>
@@ -39,11 +39,15 @@ QByteArray read_file(QString const& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QList<QStringList> recorded(QString const& dir) { return kelvra::testing::recorded_calls(dir); }
+QList<QStringList> recorded(QString const& dir) {
+    return kelvra::testing::recorded_calls(dir);
+}
 
 QString environment_id(QString const& profile_path) {
-    QRegularExpression const re(QStringLiteral("^Environment=KELVRA_CONNECTION_ID=([0-9a-f]{76}),KELVRA_VERSION=1\\.3\\.3$"),
-                                QRegularExpression::MultilineOption);
+    QRegularExpression const re(
+        QStringLiteral(
+            "^Environment=KELVRA_CONNECTION_ID=([0-9a-f]{76}),KELVRA_VERSION=1\\.3\\.3$"),
+        QRegularExpression::MultilineOption);
     auto const match = re.match(QString::fromUtf8(read_file(profile_path)));
     return match.hasMatch() ? match.captured(1) : QString();
 }
@@ -60,11 +64,14 @@ class tst_launcher : public QObject {
     void install_recorder() {
         QString const target = root_.file(QStringLiteral("libexec/putty"));
         QFile::remove(target);
-        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../recording_putty"), target));
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/../recording_putty"),
+                            target));
     }
 
     // Launches and waits until the recording program has finished.
-    void launch_and_wait(connection const& c, QString const& credential, core::result::stack& status) {
+    void launch_and_wait(connection const& c, QString const& credential,
+                         core::result::stack& status) {
         QSignalSpy finished(&manager::instance(), &manager::all_finished);
         manager::instance().launch_from(root_.bin(), c, credential, status);
         if (!status.has_failed() && manager::instance().has_running()) {
@@ -89,14 +96,18 @@ private slots:
         QTest::addColumn<bool>("maximized");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("password") << 0 << false
-                                  << QStringList{"-load", "Produção 1", "-pw", "TEXT", "-R",
-                                                 "kelvra:127.0.0.1:59565"};
+                                  << QStringList{"-load", "Produção 1", "-pw",
+                                                 "TEXT",  "-R",         "kelvra:127.0.0.1:59565"};
         QTest::newRow("key file") << 1 << false
-                                  << QStringList{"-load", "Produção 1", "-i", "TEXT", "-R",
-                                                 "kelvra:127.0.0.1:59565"};
-        QTest::newRow("maximized") << 0 << true
-                                   << QStringList{"-load", "Produção 1", "-pw", "TEXT", "-maximized",
-                                                  "-R", "kelvra:127.0.0.1:59565"};
+                                  << QStringList{"-load", "Produção 1", "-i",
+                                                 "TEXT",  "-R",         "kelvra:127.0.0.1:59565"};
+        QTest::newRow("maximized") << 0 << true << QStringList{"-load",
+                                                               "Produção 1",
+                                                               "-pw",
+                                                               "TEXT",
+                                                               "-maximized",
+                                                               "-R",
+                                                               "kelvra:127.0.0.1:59565"};
     }
 
     void argument_lists() {
@@ -119,7 +130,8 @@ private slots:
         launch_and_wait(c, QStringLiteral("TEXT"), status);
         QVERIFY(!status.has_failed());
 
-        QString const path = home_.home() + QStringLiteral("/.putty/sessions/Produ%C3%A7%C3%A3o%201");
+        QString const path =
+            home_.home() + QStringLiteral("/.putty/sessions/Produ%C3%A7%C3%A3o%201");
         QCOMPARE(kelvra::putty_session_path(c.name), path);
         QString const id = environment_id(path);
         QVERIFY(!id.isEmpty());
@@ -145,10 +157,12 @@ private slots:
         launch_and_wait(sample(QStringLiteral("Cores")), QStringLiteral("T"), status);
         QVERIFY(!status.has_failed());
         QSettings settings(path, QSettings::NativeFormat);
-        QCOMPARE(settings.value(QStringLiteral("Colour0")).toStringList(), (QStringList{"1", "2", "3"}));
+        QCOMPARE(settings.value(QStringLiteral("Colour0")).toStringList(),
+                 (QStringList{"1", "2", "3"}));
         QCOMPARE(settings.value(QStringLiteral("Colour1")).toStringList(),
                  (QStringList{"255", "255", "255"}));
-        QCOMPARE(settings.value(QStringLiteral("HostName")).toString(), QStringLiteral("mirtel.example.com"));
+        QCOMPARE(settings.value(QStringLiteral("HostName")).toString(),
+                 QStringLiteral("mirtel.example.com"));
         QCOMPARE(settings.value(QStringLiteral("UserName")).toString(), QStringLiteral("operador"));
         QCOMPARE(settings.value(QStringLiteral("PortNumber")).toInt(), 2222);
         QCOMPARE(settings.value(QStringLiteral("Protocol")).toString(), QStringLiteral("ssh"));
@@ -206,7 +220,8 @@ private slots:
         core::result::stack status;
         manager::instance().launch_from(root_.bin(), c, QStringLiteral("T"), status);
         QVERIFY(status.has_failed());
-        QCOMPARE(QByteArray(status.begin()->get_category().name()), QByteArray("kelvra-settings-error"));
+        QCOMPARE(QByteArray(status.begin()->get_category().name()),
+                 QByteArray("kelvra-settings-error"));
         QVERIFY(!manager::instance().has_running());
     }
 
@@ -261,10 +276,14 @@ private slots:
     void munged_names_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("file");
-        QTest::newRow("utf-8") << "Produção 1" << "Produ%C3%A7%C3%A3o%201";
-        QTest::newRow("plain") << "Az09+-.@_" << "Az09+-.@_";
-        QTest::newRow("slash and percent") << "a/b%c" << "a%2Fb%25c";
-        QTest::newRow("quote") << "a\"b" << "a%22b";
+        QTest::newRow("utf-8") << "Produção 1"
+                               << "Produ%C3%A7%C3%A3o%201";
+        QTest::newRow("plain") << "Az09+-.@_"
+                               << "Az09+-.@_";
+        QTest::newRow("slash and percent") << "a/b%c"
+                                           << "a%2Fb%25c";
+        QTest::newRow("quote") << "a\"b"
+                               << "a%22b";
     }
 
     void munged_names() {

@@ -12,8 +12,8 @@
 
 #include <QFile>
 #include <QJsonObject>
-#include <QSignalSpy>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace core = brano::core::v6;
@@ -27,8 +27,8 @@ core::byte_array process_key() {
     return kelvra::crypto::detail::linux::get_installation_key(status);
 }
 
-QString seal(core::byte_array const& installation_key, QString const& secret, QString const& command,
-             QString const& path) {
+QString seal(core::byte_array const& installation_key, QString const& secret,
+             QString const& command, QString const& path) {
     kelvra::crypto::session_key key;
     key.device_key = installation_key;
     key.secret = core::byte_array(secret.toStdString());
@@ -117,7 +117,8 @@ private slots:
             << seal(core::byte_array("another-drive"), QStringLiteral("x"), QStringLiteral("c"),
                     QStringLiteral("p"))
             << QByteArray("kelvra-openssl-errors");
-        QTest::newRow("not a session key") << QStringLiteral("AAE=") << QByteArray("kelvra-generic-errors");
+        QTest::newRow("not a session key")
+            << QStringLiteral("AAE=") << QByteArray("kelvra-generic-errors");
     }
 
     void failures_before_launch_register_and_write_nothing() {
@@ -168,7 +169,7 @@ private slots:
         QVERIFY(s.maximized);
 
         v1.insert(QStringLiteral("key"), seal(core::byte_array("elsewhere"), QStringLiteral("pw"),
-                                               QStringLiteral("menu"), QStringLiteral("/")));
+                                              QStringLiteral("menu"), QStringLiteral("/")));
         kelvra::session const foreign = kelvra::session_from_json(QJsonDocument(v1), status);
         QVERIFY(status.has_failed());
         QVERIFY(foreign.comando.isEmpty() && foreign.caminho.isEmpty());

@@ -42,7 +42,8 @@ private slots:
         std::string const text = core::binary_encoder::encode(core::binary_encoding::base64, in);
         // Plain ASCII from the base64 alphabet: safe in JSON and on a command line.
         for (char c : text) {
-            QVERIFY(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '=');
+            QVERIFY(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' ||
+                    c == '=');
         }
         QCOMPARE(QByteArray::fromStdString(text), bytes.toBase64());
         QVERIFY(core::binary_decoder::decode(core::binary_encoding::base64, text) == in);
@@ -92,20 +93,25 @@ private slots:
         stack.reset();
         QVERIFY(!stack.has_failed());
         QCOMPARE(copy.size(), std::size_t(2));
-        QCOMPARE(&copy.begin()->get_category(),
-                 static_cast<core::result::category const*>(
-                     &kelvra::status::manager_category::instance()));
+        QCOMPARE(&copy.begin()->get_category(), static_cast<core::result::category const*>(
+                                                    &kelvra::status::manager_category::instance()));
     }
 
     void formatter_substitutes_placeholders_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("index") << "openssl-file#{0}" << "openssl-file#7";
-        QTest::newRow("two") << "{1}-{0}-{1}" << "x-7-x";
-        QTest::newRow("missing value stays") << "a{2}b" << "a{2}b";
-        QTest::newRow("unclosed brace") << "a{0" << "a{0";
-        QTest::newRow("not a number") << "{x}" << "{x}";
-        QTest::newRow("huge index") << "{99999999999999999999}" << "{99999999999999999999}";
+        QTest::newRow("index") << "openssl-file#{0}"
+                               << "openssl-file#7";
+        QTest::newRow("two") << "{1}-{0}-{1}"
+                             << "x-7-x";
+        QTest::newRow("missing value stays") << "a{2}b"
+                                             << "a{2}b";
+        QTest::newRow("unclosed brace") << "a{0"
+                                        << "a{0";
+        QTest::newRow("not a number") << "{x}"
+                                      << "{x}";
+        QTest::newRow("huge index") << "{99999999999999999999}"
+                                    << "{99999999999999999999}";
     }
 
     void formatter_substitutes_placeholders() {

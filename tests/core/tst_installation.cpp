@@ -27,10 +27,12 @@ private slots:
     void directories_resolve_below_the_root() {
         install_root root;
         core::result::stack status;
-        QDir const etc = kelvra::detail::application_directory(root.bin(), QStringLiteral("etc"), status);
+        QDir const etc =
+            kelvra::detail::application_directory(root.bin(), QStringLiteral("etc"), status);
         QVERIFY(!status.has_failed());
         QCOMPARE(etc.canonicalPath(), QDir(root.file(QStringLiteral("etc"))).canonicalPath());
-        QDir const self = kelvra::detail::application_directory(root.bin(), QStringLiteral("."), status);
+        QDir const self =
+            kelvra::detail::application_directory(root.bin(), QStringLiteral("."), status);
         QVERIFY(!status.has_failed());
         QCOMPARE(self.canonicalPath(), QDir(root.path()).canonicalPath());
         QDir const sessions = kelvra::detail::sessions_directory(root.bin(), status);
@@ -75,16 +77,16 @@ private slots:
         QTest::addColumn<QString>("nome");
         QTest::newRow("both") << QByteArray(R"({"codigo": 42, "nomeFantasia": "Padaria São João"})")
                               << qint64(42) << QStringLiteral("Padaria São João");
-        QTest::newRow("fraction truncated") << QByteArray(R"({"codigo": 1234.9})") << qint64(1234)
-                                            << QString();
+        QTest::newRow("fraction truncated")
+            << QByteArray(R"({"codigo": 1234.9})") << qint64(1234) << QString();
         QTest::newRow("negative fraction toward zero")
             << QByteArray(R"({"codigo": -7.8})") << qint64(-7) << QString();
-        QTest::newRow("codigo as text") << QByteArray(R"({"codigo": "1234"})") << qint64(0)
-                                        << QString();
-        QTest::newRow("nome as number") << QByteArray(R"({"nomeFantasia": 5})") << qint64(0)
-                                        << QString();
-        QTest::newRow("huge codigo saturates")
-            << QByteArray(R"({"codigo": 1e300})") << std::numeric_limits<qint64>::max() << QString();
+        QTest::newRow("codigo as text")
+            << QByteArray(R"({"codigo": "1234"})") << qint64(0) << QString();
+        QTest::newRow("nome as number")
+            << QByteArray(R"({"nomeFantasia": 5})") << qint64(0) << QString();
+        QTest::newRow("huge codigo saturates") << QByteArray(R"({"codigo": 1e300})")
+                                               << std::numeric_limits<qint64>::max() << QString();
         QTest::newRow("empty file") << QByteArray() << qint64(0) << QString();
         QTest::newRow("not json") << QByteArray("{codigo: 1") << qint64(0) << QString();
         QTest::newRow("array") << QByteArray("[1, 2]") << qint64(0) << QString();
@@ -122,8 +124,8 @@ private slots:
     void get_reads_once_per_process() {
         install_root root;
         QString const probe = root.file(QStringLiteral("bin/config_probe"));
-        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/config_probe"),
-                            probe));
+        QVERIFY(QFile::copy(
+            QCoreApplication::applicationDirPath() + QStringLiteral("/config_probe"), probe));
         QProcess process;
         process.start(probe, QStringList());
         QVERIFY(process.waitForFinished(30000));
@@ -149,8 +151,8 @@ private slots:
         QVERIFY(root.write(QStringLiteral("etc/config.json"),
                            R"({"codigo": 9, "nomeFantasia": "Loja"})"));
         QString const probe = root.file(QStringLiteral("bin/config_probe"));
-        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/config_probe"),
-                            probe));
+        QVERIFY(QFile::copy(
+            QCoreApplication::applicationDirPath() + QStringLiteral("/config_probe"), probe));
         QProcess process;
         process.start(probe, QStringList());
         QVERIFY(process.waitForFinished(30000));

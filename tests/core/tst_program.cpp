@@ -43,7 +43,8 @@ private slots:
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(KELVRA_EXECUTABLE), {QStringLiteral("--auto-open-connection")});
+        process.start(QStringLiteral(KELVRA_EXECUTABLE),
+                      {QStringLiteral("--auto-open-connection")});
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);

@@ -108,10 +108,14 @@ private slots:
     void out_of_table_code_ends_process_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("code");
-        QTest::newRow("zero") << "kelvra-manager" << "0";
-        QTest::newRow("negative") << "kelvra-tunnel-json" << "-1";
-        QTest::newRow("one past table") << "kelvra-load-session" << "14";
-        QTest::newRow("far past table") << "kelvra-commandline-parser" << "2147483647";
+        QTest::newRow("zero") << "kelvra-manager"
+                              << "0";
+        QTest::newRow("negative") << "kelvra-tunnel-json"
+                                  << "-1";
+        QTest::newRow("one past table") << "kelvra-load-session"
+                                        << "14";
+        QTest::newRow("far past table") << "kelvra-commandline-parser"
+                                        << "2147483647";
     }
 
     void out_of_table_code_ends_process() {

@@ -92,9 +92,8 @@ class tst_kelvra_load : public QObject {
     static QString connection_id(QString const& session_name) {
         QFile profile(kelvra::putty_session_path(session_name));
         profile.open(QIODevice::ReadOnly);
-        auto const match =
-            QRegularExpression(QStringLiteral("KELVRA_CONNECTION_ID=([0-9a-f]{76})"))
-                .match(QString::fromUtf8(profile.readAll()));
+        auto const match = QRegularExpression(QStringLiteral("KELVRA_CONNECTION_ID=([0-9a-f]{76})"))
+                               .match(QString::fromUtf8(profile.readAll()));
         return match.captured(1);
     }
 
@@ -133,8 +132,9 @@ private slots:
         QFile profile(kelvra::putty_session_path(QStringLiteral("Produção 1")));
         QVERIFY(profile.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(profile.readAll())
-                    .contains(QRegularExpression(QStringLiteral(
-                        "\nEnvironment=KELVRA_CONNECTION_ID=7b[0-9a-f]{72}7d,KELVRA_VERSION=1.3.3\n"))));
+                    .contains(
+                        QRegularExpression(QStringLiteral("\nEnvironment=KELVRA_CONNECTION_ID=7b[0-"
+                                                          "9a-f]{72}7d,KELVRA_VERSION=1.3.3\n"))));
     }
 
     void unknown_session_exits_1_with_its_report() {
@@ -175,7 +175,8 @@ private slots:
                                    "\",\"kind\":\"PrinterListRequest\",\"version\":1}";
         QByteArray const expected_reply =
             "{\"connection_id\":\"" + id.toLatin1() +
-            "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":\"EPSON-1\",\"nome\":\"Balcão\",\"tipo\":2}],\"version\":1}";
+            "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":\"EPSON-1\","
+            "\"nome\":\"Balcão\",\"tipo\":2}],\"version\":1}";
         QCOMPARE(tunnel_exchange(request), frame(expected_reply));
 
         QProcess second;

@@ -97,8 +97,8 @@ private slots:
         QTest::newRow("auth 5 is invalid") << "tipo_autenticacao" << QJsonValue(5) << 2222 << 2;
         QTest::newRow("auth 0") << "tipo_autenticacao" << QJsonValue(0) << 2222 << 0;
         QTest::newRow("auth -2 is invalid") << "tipo_autenticacao" << QJsonValue(-2) << 2222 << 2;
-        QTest::newRow("unknown member ignored") << "extra" << QJsonValue(QStringLiteral("x")) << 2222
-                                                << 1;
+        QTest::newRow("unknown member ignored")
+            << "extra" << QJsonValue(QStringLiteral("x")) << 2222 << 1;
     }
 
     void accepted_values() {
@@ -123,7 +123,8 @@ private slots:
         QTest::newRow("versao 3") << "versao" << QJsonValue(3) << 7 << "versao";
         QTest::newRow("versao 2.5") << "versao" << QJsonValue(2.5) << 7 << "versao";
         QTest::newRow("versao -1") << "versao" << QJsonValue(-1) << 7 << "versao";
-        QTest::newRow("versao text") << "versao" << QJsonValue(QStringLiteral("2")) << 7 << "versao";
+        QTest::newRow("versao text")
+            << "versao" << QJsonValue(QStringLiteral("2")) << 7 << "versao";
         QTest::newRow("porta text") << "porta" << QJsonValue(QStringLiteral("22")) << 7 << "porta";
         QTest::newRow("auth 1.5") << "tipo_autenticacao" << QJsonValue(1.5) << 7
                                   << "tipo_autenticacao";
@@ -132,8 +133,8 @@ private slots:
         QTest::newRow("host null") << "host" << QJsonValue(QJsonValue::Null) << 7 << "host";
         QTest::newRow("no maximized") << "maximized" << missing << 13 << "maximized";
         QTest::newRow("autostart as 1") << "autostart" << QJsonValue(1) << 7 << "autostart";
-        QTest::newRow("impressoras object") << "impressoras" << QJsonValue(QJsonObject{}) << 7
-                                            << "impressoras";
+        QTest::newRow("impressoras object")
+            << "impressoras" << QJsonValue(QJsonObject{}) << 7 << "impressoras";
         QTest::newRow("printer not an object")
             << "impressoras" << QJsonValue(QJsonArray{QJsonObject{}, 5}) << 7 << "impressoras";
     }
@@ -155,7 +156,8 @@ private slots:
     void fields_before_failure_are_kept() {
         core::result::stack status;
         session const s = kelvra::session_from_json(
-            with(v2_object(), QStringLiteral("comando"), QJsonValue(QJsonValue::Undefined)), status);
+            with(v2_object(), QStringLiteral("comando"), QJsonValue(QJsonValue::Undefined)),
+            status);
         QCOMPARE(status.get_value(), 13);
         QCOMPARE(s.nome, sample().nome);
         QCOMPARE(s.key, sample().key);
@@ -171,8 +173,8 @@ private slots:
             QJsonObject{},
         };
         core::result::stack status;
-        session const s =
-            kelvra::session_from_json(with(v2_object(), QStringLiteral("impressoras"), printers), status);
+        session const s = kelvra::session_from_json(
+            with(v2_object(), QStringLiteral("impressoras"), printers), status);
         QVERIFY(!status.has_failed());
         QCOMPARE(s.impressoras.size(), 4);
         QCOMPARE(s.impressoras[0], (kelvra::printer{}));

@@ -241,7 +241,8 @@ private slots:
         if (::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, "size=256k") != 0) {
             QSKIP("mounting a small file system needs root");
         }
-        auto unmount = qScopeGuard([&] { ::umount2(folder.toLocal8Bit().constData(), MNT_DETACH); });
+        auto unmount =
+            qScopeGuard([&] { ::umount2(folder.toLocal8Bit().constData(), MNT_DETACH); });
 
         session_store const store(root.bin());
         core::result::stack status;

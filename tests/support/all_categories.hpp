@@ -17,8 +17,7 @@ struct category_entry {
     int size;
 };
 
-template <class Category>
-category_entry entry_of() {
+template <class Category> category_entry entry_of() {
     return {&Category::instance(), Category::size()};
 }
 

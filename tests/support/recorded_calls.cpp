@@ -35,10 +35,16 @@ QList<QStringList> read_calls(QString const& dir, bool remove) {
 
 } // namespace
 
-QList<QStringList> recorded_calls(QString const& dir) { return read_calls(dir, false); }
+QList<QStringList> recorded_calls(QString const& dir) {
+    return read_calls(dir, false);
+}
 
-QList<QStringList> take_recorded_calls(QString const& dir) { return read_calls(dir, true); }
+QList<QStringList> take_recorded_calls(QString const& dir) {
+    return read_calls(dir, true);
+}
 
-bool has_recorded_calls(QString const& dir) { return !call_files(dir).isEmpty(); }
+bool has_recorded_calls(QString const& dir) {
+    return !call_files(dir).isEmpty();
+}
 
 } // namespace kelvra::testing

@@ -23,9 +23,13 @@ isolated_home::~isolated_home() {
     }
 }
 
-QString isolated_home::home() const { return dir_.filePath(QStringLiteral("home")); }
+QString isolated_home::home() const {
+    return dir_.filePath(QStringLiteral("home"));
+}
 
-QString isolated_home::runtime_dir() const { return dir_.filePath(QStringLiteral("runtime")); }
+QString isolated_home::runtime_dir() const {
+    return dir_.filePath(QStringLiteral("runtime"));
+}
 
 install_root::install_root() {
     QDir root(dir_.path());
@@ -38,7 +42,8 @@ bool install_root::write(QString const& relative, QByteArray const& content) con
     QString const path = file(relative);
     QDir().mkpath(QFileInfo(path).path());
     QFile out(path);
-    return out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(content) == content.size();
+    return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           out.write(content) == content.size();
 }
 
 QString data_file(QString const& relative) {

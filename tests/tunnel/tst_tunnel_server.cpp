@@ -9,7 +9,6 @@
 #include <QTcpServer>
 #include <QTest>
 
-
 using namespace kelvra::testing::tunnel;
 using kelvra::tunnel::tcp_server;
 using kelvra::tunnel::tunnel_thread;

@@ -54,7 +54,9 @@ public:
     // The bytes as a text of the same bytes.
     std::string to_string() const;
 
-    friend bool operator==(byte_array const& a, byte_array const& b) { return a.bytes_ == b.bytes_; }
+    friend bool operator==(byte_array const& a, byte_array const& b) {
+        return a.bytes_ == b.bytes_;
+    }
     friend bool operator!=(byte_array const& a, byte_array const& b) { return !(a == b); }
 
 private:

@@ -22,8 +22,7 @@ private:
     static std::string to_text(std::string const& value) { return value; }
     static std::string to_text(char const* value) { return value; }
     static std::string to_text(std::string_view value) { return std::string(value); }
-    template <class Number>
-    static std::string to_text(Number value) {
+    template <class Number> static std::string to_text(Number value) {
         return std::to_string(value);
     }
 };
