@@ -15,9 +15,13 @@ echo "Kelvra installed in $prefix"
 
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-}"
 source "$here/scripts/dev-environment.sh"
-kelvra_dev_environment "$prefix"
+kelvra_dev_environment "$prefix" "$here/build/release"
 
+# Not exec: the services the environment started stop when this script ends.
+status=0
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24" "$prefix/bin/kelvra" "$@"
+    xvfb-run -a -s "-screen 0 1280x800x24" "$prefix/bin/kelvra" "$@" || status=$?
+else
+    "$prefix/bin/kelvra" "$@" || status=$?
 fi
-exec "$prefix/bin/kelvra" "$@"
+exit "$status"

@@ -62,7 +62,9 @@ cipher_context::cipher_context(core::byte_array const& key, core::byte_array con
     }
 }
 
-cipher_context::~cipher_context() { release(); }
+cipher_context::~cipher_context() {
+    release();
+}
 
 void cipher_context::release() noexcept {
     // EVP_CIPHER_CTX_free clears the key schedule before releasing it.

@@ -22,8 +22,7 @@ EVP_CIPHER const* select_cipher(core::result::stack& status) {
 void report_cipher_unavailable(core::result::stack& status) {
     core::result::stack local;
     local
-        .push_item(detail::openssl::errors::instance(),
-                   detail::openssl::errors::cipher_unavailable)
+        .push_item(detail::openssl::errors::instance(), detail::openssl::errors::cipher_unavailable)
         .set_argument("algorithm", std::to_string(static_cast<int>(algorithm::aes_256)))
         .set_argument("chaining_mode", std::to_string(static_cast<int>(chaining_mode::cbc)));
     status = std::move(local);

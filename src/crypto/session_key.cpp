@@ -68,8 +68,7 @@ void fail(errors::code code, std::string const& text, core::result::stack& statu
 template <class Update, class Final>
 long long run_cipher(EVP_CIPHER_CTX* context, core::byte_array const& input,
                      core::byte_array& output, Update update, Final final_step,
-                     char const* update_name, char const* final_name,
-                     core::result::stack& status) {
+                     char const* update_name, char const* final_name, core::result::stack& status) {
     std::size_t written = 0;
     std::size_t offset = 0;
     while (offset < input.size()) {
@@ -93,8 +92,7 @@ long long run_cipher(EVP_CIPHER_CTX* context, core::byte_array const& input,
 }
 
 core::byte_array build_plaintext(session_key const& key) {
-    core::byte_array plaintext(key.secret.size() + 1 + key.command.size() + 1 + key.path.size(),
-                               0);
+    core::byte_array plaintext(key.secret.size() + 1 + key.command.size() + 1 + key.path.size(), 0);
     std::uint8_t* out = plaintext.data();
     if (!key.secret.empty()) {
         std::memcpy(out, key.secret.data(), key.secret.size());

@@ -40,7 +40,9 @@ private:
     DBusError error_;
 };
 
-char const* or_unknown(char const* text) { return text != nullptr ? text : "unknow"; }
+char const* or_unknown(char const* text) {
+    return text != nullptr ? text : "unknow";
+}
 
 // libdbus ends the process on a malformed name or path, so everything is
 // checked before it gets there.
@@ -97,8 +99,7 @@ void report_out_of_memory(char const* description, core::result::stack& status) 
 
 void report_value_type(int expected, int unexpected, core::result::stack& status) {
     core::result::stack local;
-    local
-        .push_item(status::dbus_category::instance(), status::dbus_category::unexpected_value_type)
+    local.push_item(status::dbus_category::instance(), status::dbus_category::unexpected_value_type)
         .set_argument("expected_type", std::to_string(expected))
         .set_argument("unexpected_type", std::to_string(unexpected));
     status = std::move(local);
@@ -134,9 +135,8 @@ dbus_value dbus_call_property(dbus_method_call const& call, core::result::stack&
         report_call_failed(call, status);
         return {};
     }
-    std::unique_ptr<DBusMessage, message_release> const message(
-        dbus_message_new_method_call(call.destination.c_str(), call.path.c_str(),
-                                     call.interface.c_str(), call.method.c_str()));
+    std::unique_ptr<DBusMessage, message_release> const message(dbus_message_new_method_call(
+        call.destination.c_str(), call.path.c_str(), call.interface.c_str(), call.method.c_str()));
     if (!message) {
         report_call_failed(call, status);
         return {};

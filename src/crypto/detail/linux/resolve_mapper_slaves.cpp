@@ -76,7 +76,8 @@ std::vector<block_device> resolve_mapper_slaves(std::string const& source_path,
     }
     std::string major;
     std::string minor;
-    if (!format_number(number.major, major, status) || !format_number(number.minor, minor, status)) {
+    if (!format_number(number.major, major, status) ||
+        !format_number(number.minor, minor, status)) {
         return {};
     }
 
@@ -125,9 +126,9 @@ std::vector<block_device> resolve_mapper_slaves(std::string const& source_path,
             status = std::move(local);
             return {};
         }
-        slaves.push_back(
-            {::makedev(static_cast<unsigned>(slave_number.major), static_cast<unsigned>(slave_number.minor)),
-             slave});
+        slaves.push_back({::makedev(static_cast<unsigned>(slave_number.major),
+                                    static_cast<unsigned>(slave_number.minor)),
+                          slave});
     }
     return slaves;
 }

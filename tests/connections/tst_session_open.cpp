@@ -1,0 +1,190 @@
+// Opening sessions for real: the installation key comes from a private bus
+// with the UDisks2 stand-in, the session key text is renewed and handed to
+// the recording terminal program.
+#include "connections/manager.hpp"
+#include "connections/putty_profile.hpp"
+#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/session_key.hpp"
+#include "sessions/session_json.hpp"
+#include "support/machine_identity.hpp"
+#include "support/test_environment.hpp"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QScopeGuard>
+#include <QTest>
+
+namespace core = brano::core::v6;
+using kelvra::connection;
+using kelvra::manager;
+
+namespace {
+
+core::byte_array process_key() {
+    core::result::stack status;
+    return kelvra::crypto::detail::linux::get_installation_key(status);
+}
+
+QString seal(core::byte_array const& installation_key, QString const& secret, QString const& command,
+             QString const& path) {
+    kelvra::crypto::session_key key;
+    key.device_key = installation_key;
+    key.secret = core::byte_array(secret.toStdString());
+    key.command = command.toStdString();
+    key.path = path.toStdString();
+    core::result::stack status;
+    return QString::fromStdString(kelvra::crypto::encrypt_session_key(key, status));
+}
+
+QStringList recorded_arguments(QString const& dir) {
+    QStringList calls;
+    for (QFileInfo const& info : QDir(dir).entryInfoList({QStringLiteral("*.args")}, QDir::Files)) {
+        QFile f(info.filePath());
+        f.open(QIODevice::ReadOnly);
+        QList<QByteArray> parts = f.readAll().split('\0');
+        parts.removeLast();
+        QStringList args;
+        for (auto const& p : parts) {
+            args << QString::fromUtf8(p);
+        }
+        QFile::remove(info.filePath());
+        return args;
+    }
+    return {};
+}
+
+} // namespace
+
+class tst_session_open : public QObject {
+    Q_OBJECT
+
+    kelvra::testing::isolated_home home_;
+    kelvra::testing::install_root root_;
+    std::unique_ptr<kelvra::testing::machine_identity> identity_;
+    QTemporaryDir records_;
+
+    connection sample() {
+        connection c;
+        c.name = QStringLiteral("Vendas");
+        c.host = QStringLiteral("mirtel");
+        c.port = 22;
+        c.user = QStringLiteral("op");
+        c.session_key = seal(process_key(), QStringLiteral("s3nh@"), QStringLiteral("mirtel"),
+                             QStringLiteral("/srv/mirtel"));
+        return c;
+    }
+
+    QStringList open_and_record(connection const& c, core::result::stack& status) {
+        QSignalSpy finished(&manager::instance(), &manager::all_finished);
+        manager::instance().open_from(root_.bin(), c, status);
+        if (status.has_failed() || !manager::instance().has_running()) {
+            return {};
+        }
+        finished.wait(30000);
+        return recorded_arguments(records_.path());
+    }
+
+private slots:
+    void initTestCase() {
+        identity_ = std::make_unique<kelvra::testing::machine_identity>();
+        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+        qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/../recording_putty"),
+                            root_.file(QStringLiteral("libexec/putty"))));
+        QVERIFY(!process_key().empty());
+    }
+
+    void opening_renews_the_session_key_text() {
+        connection const c = sample();
+        core::result::stack status;
+        qint64 const before = QDateTime::currentMSecsSinceEpoch();
+        QStringList const first = open_and_record(c, status);
+        QStringList const second = open_and_record(c, status);
+        qint64 const after = QDateTime::currentMSecsSinceEpoch();
+        QVERIFY(!status.has_failed());
+        QCOMPARE(first.size(), 6);
+        QCOMPARE(first[2], QStringLiteral("-pw"));
+        QVERIFY(first[3] != c.session_key);
+        QVERIFY(first[3] != second[3]);
+
+        for (QString const& text : {first[3], second[3]}) {
+            kelvra::crypto::session_key const key =
+                kelvra::crypto::decrypt_session_key(text.toStdString(), process_key(), status);
+            QVERIFY(!status.has_failed());
+            QCOMPARE(key.secret.to_string(), std::string("s3nh@"));
+            QCOMPARE(key.command, std::string("mirtel"));
+            QCOMPARE(key.path, std::string("/srv/mirtel"));
+            QVERIFY(key.timestamp.to_msecs_since_epoch() >= before);
+            QVERIFY(key.timestamp.to_msecs_since_epoch() <= after);
+        }
+    }
+
+    void failures_before_launch_register_and_write_nothing_data() {
+        QTest::addColumn<QString>("session_key");
+        QTest::addColumn<QByteArray>("category");
+        QTest::newRow("other installation")
+            << seal(core::byte_array("another-drive"), QStringLiteral("x"), QStringLiteral("c"),
+                    QStringLiteral("p"))
+            << QByteArray("kelvra-openssl-errors");
+        QTest::newRow("not a session key") << QStringLiteral("AAE=") << QByteArray("kelvra-generic-errors");
+    }
+
+    void failures_before_launch_register_and_write_nothing() {
+        QFETCH(QString, session_key);
+        QFETCH(QByteArray, category);
+        connection c = sample();
+        c.name = QStringLiteral("Falha %1").arg(QTest::currentDataTag());
+        c.session_key = session_key;
+        core::result::stack status;
+        manager::instance().open_from(root_.bin(), c, status);
+        QVERIFY(status.has_failed());
+        QCOMPARE(QByteArray(status.begin()->get_category().name()), category);
+        QVERIFY(!QFile::exists(kelvra::putty_session_path(c.name)));
+        QVERIFY(!manager::instance().has_running());
+    }
+
+    void no_identity_fails_the_opening() {
+        identity_->stop();
+        auto restart = qScopeGuard([this] { QVERIFY(identity_->restart()); });
+        connection c = sample();
+        c.name = QStringLiteral("Sem identidade");
+        core::result::stack status;
+        manager::instance().open_from(root_.bin(), c, status);
+        QVERIFY(status.has_failed());
+        QCOMPARE(QByteArray(status.begin()->get_category().name()),
+                 QByteArray("kelvra-crypto-linux-dbus"));
+        QVERIFY(!QFile::exists(kelvra::putty_session_path(c.name)));
+    }
+
+    void version_1_files_recover_command_and_path() {
+        QJsonObject v1{
+            {"versao", 1},
+            {"nome", "Antiga"},
+            {"host", "h"},
+            {"porta", 22},
+            {"usuario", "u"},
+            {"key", seal(process_key(), QStringLiteral("pw"), QStringLiteral("menu"),
+                         QStringLiteral("/home/mirtel"))},
+            {"autostart", false},
+            {"maximized", true},
+        };
+        core::result::stack status;
+        kelvra::session const s = kelvra::session_from_json(QJsonDocument(v1), status);
+        QVERIFY(!status.has_failed());
+        QCOMPARE(s.comando, QStringLiteral("menu"));
+        QCOMPARE(s.caminho, QStringLiteral("/home/mirtel"));
+        QCOMPARE(s.tipo_autenticacao, kelvra::authentication_type::password);
+        QVERIFY(s.maximized);
+
+        v1.insert(QStringLiteral("key"), seal(core::byte_array("elsewhere"), QStringLiteral("pw"),
+                                               QStringLiteral("menu"), QStringLiteral("/")));
+        kelvra::session const foreign = kelvra::session_from_json(QJsonDocument(v1), status);
+        QVERIFY(status.has_failed());
+        QVERIFY(foreign.comando.isEmpty() && foreign.caminho.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_session_open)
+#include "tst_session_open.moc"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "support/private_bus.hpp"
+
+#include <brano/core/v6/byte_array.hpp>
+
+#include <QString>
+
+#include <memory>
+
+namespace kelvra::testing {
+
+// A working installation identity for tests on any machine: a private bus
+// with the UDisks2 stand-in answering from this machine's sysfs, so that
+// this process and the programs it starts find their drive serials.
+class machine_identity {
+public:
+    machine_identity();
+
+    bool is_ready() const { return ready_; }
+    QString error() const { return bus_->error(); }
+    // Stops and restarts the stand-in (to make the identity unavailable).
+    void stop() { bus_->stop_standin(); }
+    bool restart();
+
+    // The installation key of a program at `program_path`, as that program
+    // will compute it for itself.
+    static brano::core::v6::byte_array key_for(QString const& program_path);
+
+private:
+    std::unique_ptr<private_bus> bus_;
+    bool ready_ = false;
+};
+
+} // namespace kelvra::testing
