@@ -127,6 +127,9 @@ class tst_end_to_end : public QObject {
         QVERIFY(read_file(kelvra::putty_session_path(name))
                     .contains("Environment=KELVRA_CONNECTION_ID=" + id + ",KELVRA_VERSION=1.3.3"));
 
+        // The forward's socket on the server went with the connection.
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/kelvra-") + QString::fromLatin1(id)));
+
         QCOMPARE(read_file(folder + QStringLiteral("/printers.status")), QByteArray("0\n"));
         QJsonObject const reply =
             QJsonDocument::fromJson(read_file(folder + QStringLiteral("/printers.json"))).object();

@@ -361,7 +361,9 @@ private slots:
         if (tty) {
             expected.emplace_back("-t");
         }
-        expected.insert(expected.end(), {"--", "mirtel.example.com", "cd '/srv' && mirtel"});
+        expected.insert(expected.end(),
+                        {"--", "mirtel.example.com",
+                         "trap 'rm -f /tmp/kelvra-7b7d' EXIT; cd '/srv' && mirtel"});
         QCOMPARE(terminal::ssh_arguments(r), expected);
 
         auto const environment = terminal::ssh_environment(r);

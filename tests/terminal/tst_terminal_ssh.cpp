@@ -172,6 +172,8 @@ private slots:
                      "\",\"kind\":\"PrinterListRequest\",\"version\":1}");
         // The converted key and the control channel are gone with the connection.
         QVERIFY(QDir(base.path()).isEmpty());
+        // The forward's socket went with the command.
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/kelvra-") + id));
         // The server was remembered in the user's own known_hosts.
         QVERIFY(read_file(home_->home() + QStringLiteral("/.ssh/known_hosts"))
                     .contains(key_server_->host_key_blob()));

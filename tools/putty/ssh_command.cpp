@@ -80,7 +80,10 @@ std::vector<std::string> ssh_arguments(ssh_request const& request) {
     args.push_back(profile.host.toStdString());
     std::string const command = remote_command(request.command, request.path);
     if (!command.empty()) {
-        args.push_back(command);
+        // sshd leaves the forward's socket behind when the connection ends;
+        // the shell that runs the command removes it as it exits.
+        args.push_back("trap 'rm -f " + remote_socket_path(profile.connection_id().toStdString()) +
+                       "' EXIT; " + command);
     }
     return args;
 }

@@ -38,7 +38,8 @@ std::string remote_command(std::string const& command, std::string const& path);
 // only.
 std::string remote_socket_path(std::string const& connection_id);
 
-// ssh's arguments (without the program name) for a request.
+// ssh's arguments (without the program name) for a request. The remote
+// command also removes the forward's socket when it ends.
 std::vector<std::string> ssh_arguments(ssh_request const& request);
 
 // The variables to add to ssh's environment: the profile's pairs, which
