@@ -220,7 +220,9 @@ private slots:
         QStringList const stored = kelvra::testing::files_holding(home_->home(), password_) +
                                    kelvra::testing::files_holding(home_->runtime_dir(), password_) +
                                    kelvra::testing::files_holding(root_->path(), password_);
-        QTRY_VERIFY_WITH_TIMEOUT(release(fifo), connection_timeout_ms);
+        // QTRY evaluates its condition more than once: release only once.
+        bool released = false;
+        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release(fifo)), connection_timeout_ms);
         QVERIFY(process.waitForFinished(connection_timeout_ms));
         QVERIFY2(shown.isEmpty(), qPrintable(shown.join(QLatin1Char(','))));
         QVERIFY2(stored.isEmpty(), qPrintable(stored.join(QLatin1Char(','))));
@@ -270,7 +272,9 @@ private slots:
         QVERIFY(windows.waitForFinished(connection_timeout_ms));
         QByteArray const tree = windows.readAllStandardOutput();
 
-        QTRY_VERIFY_WITH_TIMEOUT(release(fifo), connection_timeout_ms);
+        // QTRY evaluates its condition more than once: release only once.
+        bool released = false;
+        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release(fifo)), connection_timeout_ms);
         QVERIFY(process.waitForFinished(connection_timeout_ms));
         server.terminate();
         server.waitForFinished(connection_timeout_ms);
