@@ -14,7 +14,7 @@ PACKAGES=(
     # style sheets for the appearance themes
     python3-qdarkstyle
     # runtime services used by the program and its tests
-    dbus-daemon dbus-bin dbus-x11 openssh-client openssh-server sshpass putty-tools
+    dbus-daemon dbus-bin dbus-x11 openssh-client openssh-server sshpass putty-tools openssl
     xvfb xauth xterm x11-utils
 )
 
