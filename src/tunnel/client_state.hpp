@@ -27,6 +27,11 @@ struct client_state {
     // The first queued reply has been handed to the socket and is not
     // completely written yet.
     bool writing = false;
+    // Total size of the replies in write_queue.
+    std::int64_t queued_bytes = 0;
+    // Reading stopped because the peer does not take its replies; it goes on
+    // once they are written.
+    bool paused = false;
 };
 
 } // namespace kelvra::tunnel

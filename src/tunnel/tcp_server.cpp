@@ -13,14 +13,24 @@ namespace kelvra::tunnel {
 
 namespace {
 
+// The socket's input, offered only while the peer takes its replies: once
+// too many are waiting, nothing more is read (unless the rest of the input is
+// being discarded after an error reply).
 class socket_source final : public byte_source {
 public:
-    explicit socket_source(QTcpSocket& socket) : socket_(socket) {}
-    std::int64_t available() const override { return socket_.bytesAvailable(); }
+    socket_source(QTcpSocket& socket, client_state const& state) : socket_(socket), state_(state) {}
+    std::int64_t available() const override {
+        if (!state_.close_after_write &&
+            state_.queued_bytes >= tcp_server::max_queued_reply_bytes) {
+            return 0;
+        }
+        return socket_.bytesAvailable();
+    }
     std::int64_t read(char* into, std::int64_t max) override { return socket_.read(into, max); }
 
 private:
     QTcpSocket& socket_;
+    client_state const& state_;
 };
 
 class socket_sink final : public reply_sink {
@@ -67,6 +77,9 @@ void tcp_server::on_new_connection() {
     }
     // Replies are small and each answers a waiting peer: no Nagle delay.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Input beyond this stays with the kernel, so a paused peer is held back
+    // by TCP itself.
+    socket->setReadBufferSize(socket_read_buffer);
     connect(socket, &QTcpSocket::readyRead, this, &tcp_server::on_ready_read);
     connect(socket, &QTcpSocket::bytesWritten, this, &tcp_server::on_bytes_written);
     connect(socket, &QTcpSocket::disconnected, this, &tcp_server::on_disconnected);
@@ -80,11 +93,21 @@ void tcp_server::on_ready_read() {
         drop_unknown(socket, "readyRead");
         return;
     }
-    socket_source source(*socket);
+    serve(socket, it->second);
+}
+
+void tcp_server::serve(QTcpSocket* socket, client_state& state) {
+    socket_source source(*socket, state);
     socket_sink sink(*this, *socket);
-    if (read_requests(it->second, source, sink) == read_outcome::read_failed) {
+    if (read_requests(state, source, sink) == read_outcome::read_failed) {
         qCDebug(tunnel_log) << "read error" << socket->errorString();
         send_error(socket, socket->errorString(), 0, QString());
+        return;
+    }
+    state.paused = !state.close_after_write && state.queued_bytes >= max_queued_reply_bytes &&
+                   socket->bytesAvailable() > 0;
+    if (state.paused) {
+        qCDebug(tunnel_log) << "peer does not read its replies; reading paused";
     }
 }
 
@@ -107,6 +130,7 @@ void tcp_server::on_bytes_written(qint64 bytes) {
     if (state.written < state.write_queue.front().size()) {
         return; // the rest of the frame follows in later notices
     }
+    state.queued_bytes -= state.write_queue.front().size();
     state.write_queue.pop_front();
     state.writing = false;
     if (!state.write_queue.empty()) {
@@ -114,6 +138,10 @@ void tcp_server::on_bytes_written(qint64 bytes) {
     } else if (state.close_after_write) {
         qCDebug(tunnel_log) << "closing after error reply";
         socket->disconnectFromHost();
+        return;
+    }
+    if (state.paused && state.queued_bytes < max_queued_reply_bytes) {
+        serve(socket, state); // the peer took its replies: go on reading
     }
 }
 
@@ -136,6 +164,7 @@ void tcp_server::enqueue(QTcpSocket* socket, QByteArray frame) {
         return;
     }
     client_state& state = it->second;
+    state.queued_bytes += frame.size();
     state.write_queue.push_back(std::move(frame));
     if (!state.writing) {
         write_first(socket, state);
@@ -158,6 +187,7 @@ tcp_server::usage tcp_server::current_usage() const {
     for (auto const& entry : clients_) {
         u.buffered_bytes += entry.second.buffer.size();
         u.buffered_capacity += entry.second.buffer.capacity();
+        u.queued_reply_bytes += entry.second.queued_bytes;
     }
     return u;
 }

@@ -41,9 +41,16 @@ public:
     // For diagnostics, from the server's own thread.
     struct usage {
         std::size_t clients = 0;
-        std::int64_t buffered_bytes = 0;    // bytes of partial messages held
-        std::int64_t buffered_capacity = 0; // memory reserved for them
+        std::int64_t buffered_bytes = 0;     // bytes of partial messages held
+        std::int64_t buffered_capacity = 0;  // memory reserved for them
+        std::int64_t queued_reply_bytes = 0; // replies not yet written
     };
+
+    // Replies a peer may leave unread before the server stops reading its
+    // requests; TCP flow control then holds the peer back.
+    static constexpr std::int64_t max_queued_reply_bytes = 4 * 1024 * 1024;
+    // What the socket itself buffers of a peer's input.
+    static constexpr std::int64_t socket_read_buffer = 1024 * 1024;
     usage current_usage() const;
     // The port actually listened on (the given one, or the one the system
     // chose for port 0); 0 when not listening.
@@ -59,6 +66,8 @@ public slots:
 
 private:
     // Writes the first queued frame whole.
+    // Reads and answers what the peer sent, while it takes its replies.
+    void serve(QTcpSocket* socket, client_state& state);
     void write_first(QTcpSocket* socket, client_state& state);
     // A notice from a socket the server keeps no state for.
     void drop_unknown(QTcpSocket* socket, char const* notice);

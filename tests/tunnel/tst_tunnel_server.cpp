@@ -159,6 +159,35 @@ private slots:
         QCOMPARE(c.read_frame(), std::optional<QByteArray>(expected));
     }
 
+    // A peer that pipelines requests and never reads its replies is held
+    // back: the server stops reading once enough replies wait, and goes on
+    // when they are taken.
+    void unread_replies_hold_the_peer_back() {
+        int const count = 25000; // about 1.4 MB per reply
+        QString const many = registered(numbered_printer_connection(count));
+        QByteArray const expected = numbered_printer_reply(many, count);
+        int const requests = 16;
+        QByteArray pipeline;
+        for (int i = 0; i < requests; ++i) {
+            pipeline += printer_list_request(many);
+        }
+        client c;
+        QVERIFY(c.connect_to(port_));
+        // The peer takes no more than this from the network until it reads.
+        c.socket().setReadBufferSize(64 * 1024);
+        QVERIFY(c.send(pipeline));
+        std::int64_t const bound = tcp_server::max_queued_reply_bytes + expected.size();
+        QTRY_VERIFY(usage_of(*tunnel_).queued_reply_bytes >= tcp_server::max_queued_reply_bytes);
+        // Checking that something does not happen needs a bounded wait.
+        QTest::qWait(300);
+        QVERIFY2(usage_of(*tunnel_).queued_reply_bytes <= bound,
+                 QByteArray::number(qlonglong(usage_of(*tunnel_).queued_reply_bytes)));
+        for (int i = 0; i < requests; ++i) {
+            QCOMPARE(c.read_frame(), std::optional<QByteArray>(expected));
+        }
+        QCOMPARE(usage_of(*tunnel_).queued_reply_bytes, std::int64_t(0));
+    }
+
     void body_of_the_maximum_size_is_answered() {
         QByteArray body =
             request_json(id_.toLatin1(), "PrinterListRequest", "\"version\":1,\"padding\":\"");
