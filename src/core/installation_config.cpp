@@ -2,6 +2,7 @@
 
 #include "core/application_directory.hpp"
 #include "core/file_error.hpp"
+#include "core/json_document.hpp"
 #include "core/status.hpp"
 
 #include <QCoreApplication>
@@ -17,6 +18,9 @@ namespace kelvra {
 namespace result = brano::core::v6::result;
 
 namespace {
+
+// The identity file holds two short members; more is not a configuration.
+constexpr qint64 max_config_size = 1024 * 1024;
 
 // The integer part of a JSON number, truncated toward zero and kept within
 // the range of the field.
@@ -55,7 +59,8 @@ installation_config installation_config::load(QString const& executable_dir) {
     }
 
     // A malformed file is no failure: the fields keep their defaults.
-    QJsonObject const object = QJsonDocument::fromJson(file.readAll()).object();
+    QJsonObject const object =
+        parse_json(file.read(max_config_size)).value_or(QJsonDocument()).object();
     QJsonValue const codigo = object.value(QStringLiteral("codigo"));
     if (codigo.isDouble()) {
         config.codigo = integer_part(codigo.toDouble());

@@ -26,7 +26,8 @@ struct printer {
 // the session key text `key`.
 struct session {
     authentication_type tipo_autenticacao = authentication_type::password;
-    QString id; // base name of the session's file; not part of its JSON
+    QString id;        // base name of the session's file; not part of its JSON
+    QString file_name; // the file the record was read from (in memory only)
     QString nome;
     QString host;
     std::int32_t porta = 0;
@@ -39,6 +40,7 @@ struct session {
     bool maximized = false;
 
     friend bool operator==(session const& a, session const& b) {
+        // file_name is where a record came from, not part of the record.
         return a.tipo_autenticacao == b.tipo_autenticacao && a.id == b.id && a.nome == b.nome &&
                a.host == b.host && a.porta == b.porta && a.usuario == b.usuario && a.key == b.key &&
                a.caminho == b.caminho && a.comando == b.comando && a.impressoras == b.impressoras &&

@@ -3,12 +3,12 @@
 #include "connections/putty_profile.hpp"
 #include "core/application_directory.hpp"
 #include "core/file_error.hpp"
+#include "core/json_document.hpp"
 #include "core/status.hpp"
 #include "sessions/session_json.hpp"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonParseError>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -50,14 +50,14 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
         status = std::move(failure);
         return {};
     }
-    QJsonParseError parse_error{};
-    QJsonDocument const document = QJsonDocument::fromJson(file.readAll(), &parse_error);
-    if (parse_error.error != QJsonParseError::NoError) {
+    std::optional<QJsonDocument> const document = parse_json(file.readAll());
+    if (!document) {
         fail_with_file(status::load_session_category::instance(), 12, file, status);
         return {};
     }
-    session s = session_from_json(document, status);
+    session s = session_from_json(*document, status);
     s.id = info.baseName();
+    s.file_name = info.fileName();
     return s;
 }
 
@@ -126,7 +126,12 @@ void session_store::save_session(session const& s, result::stack& status) const 
     result::stack local;
     if (!sessions_directory_exists(local) && !local.has_failed()) {
         QDir var = application_directory(executable_dir_, QStringLiteral("var"), local);
-        var.mkdir(QStringLiteral("sessions")); // a folder still missing is reported below
+        // Private: the files hold the sessions' encrypted secrets. A folder
+        // still missing is reported below.
+        if (var.mkdir(QStringLiteral("sessions"))) {
+            QFile::setPermissions(var.filePath(QStringLiteral("sessions")),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
     }
     local.reset();
     QDir const folder = sessions_directory(executable_dir_, local);
@@ -142,7 +147,10 @@ void session_store::save_session(session const& s, result::stack& status) const 
         fail_with_file(status::persist_session_category::instance(), 3, file, status);
         return;
     }
-    if (file.write(content) != content.size() || !file.commit()) {
+    // Readable by its user only: whoever reads the file can decrypt its
+    // secret on this machine.
+    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
+        file.write(content) != content.size() || !file.commit()) {
         fail_with_file(status::persist_session_category::instance(), 3, file, status);
         return;
     }
@@ -169,7 +177,13 @@ void session_store::remove_file(session const& s, result::stack& status) const {
         status = std::move(local);
         return;
     }
-    QFile file(folder.filePath(s.id + json_suffix));
+    // The file the record was read from: "a.b.json" holds the session "a",
+    // and "a.json" may be another one.
+    QString const name = s.file_name.isEmpty() ? s.id + json_suffix : s.file_name;
+    if (name.contains(QLatin1Char('/'))) {
+        return;
+    }
+    QFile file(folder.filePath(name));
     if (file.exists() && !file.remove()) {
         result::stack failure;
         failure.push_item(status::persist_session_category::instance(), 2)
@@ -197,8 +211,11 @@ void session_store::replace_session(session const& old_session, session const& e
         remove_profile(old_session, local);
     }
     // The edited record normally has an id of its own; with the same id the
-    // save above already replaced the old file.
-    if (!local.has_failed() && old_session.id != edited.id) {
+    // save above already replaced the old file (unless it was read from a
+    // file of another name).
+    if (!local.has_failed() &&
+        (old_session.id != edited.id ||
+         (!old_session.file_name.isEmpty() && old_session.file_name != edited.id + json_suffix))) {
         remove_file(old_session, local);
     }
     if (local.has_failed()) {

@@ -1,6 +1,6 @@
 #include "tunnel/message.hpp"
 
-#include "tunnel/duplicate_names.hpp"
+#include "core/json_document.hpp"
 #include "tunnel/framing.hpp"
 #include "tunnel/request_handlers.hpp"
 #include "tunnel/status.hpp"
@@ -25,18 +25,15 @@ void report_missing(char const* element, stack& result) {
 } // namespace
 
 void parse_request(QByteArray const& body, request& out, stack& result) {
-    // A repeated member name is refused like text that does not parse: the
-    // parser would leak the value it replaces.
-    bool const repeated = has_duplicate_names(body);
-    QJsonParseError parse_error{};
-    QJsonDocument const document =
-        repeated ? QJsonDocument() : QJsonDocument::fromJson(body, &parse_error);
-    if (repeated || parse_error.error != QJsonParseError::NoError) {
+    // A repeated member name is refused like text that does not parse.
+    std::optional<QJsonDocument> const parsed = parse_json(body);
+    if (!parsed) {
         stack local;
         local.push_item(status::json_category::instance(), 1);
         result = std::move(local);
         return;
     }
+    QJsonDocument const& document = *parsed;
     if (!document.isObject()) {
         stack local;
         local.push_item(status::json_category::instance(), 2);

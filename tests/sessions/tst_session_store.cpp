@@ -77,6 +77,9 @@ private slots:
         QTest::newRow("truncated json") << QByteArray("{\"versao\": 2, \"nome\": \"x") << 12;
         QTest::newRow("empty file") << QByteArray() << 12;
         QTest::newRow("invalid member") << QByteArray("{\"versao\": 9}") << 7;
+        // Qt 5's parser would leak the replaced value of a repeated name.
+        QTest::newRow("repeated member name")
+            << QByteArray("{\"versao\": 2, \"impressoras\": [{}], \"impressoras\": []}") << 12;
     }
 
     void one_bad_file_hides_every_session() {
@@ -111,6 +114,49 @@ private slots:
         store.save_session(named(QStringLiteral("nova"), QStringLiteral("n")), status);
         QVERIFY(!status.has_failed());
         QCOMPARE(names(store.load_sessions(status)), QStringList{"nova"});
+    }
+
+    // The secrets inside are only encrypted with the drives' serials, which
+    // any local user can look up: the files are the user's alone.
+    void sessions_are_private_to_their_user() {
+        install_root root;
+        QString const folder = root.file(QStringLiteral("var/sessions"));
+        QVERIFY(QDir(folder).removeRecursively());
+        session_store const store(root.bin());
+        core::result::stack status;
+        store.save_session(named(QStringLiteral("s"), QStringLiteral("p")), status);
+        QVERIFY(!status.has_failed());
+        QCOMPARE(QFileInfo(folder).permissions() & 0x7077,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(QFileInfo(folder + QStringLiteral("/p.json")).permissions() & 0x7077,
+                 QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // Removing the session read from "x.old.json" removes that file, not
+    // "x.json", which holds another session.
+    void removal_takes_the_file_the_session_came_from() {
+        install_root root;
+        session_store const store(root.bin());
+        core::result::stack status;
+        store.save_session(named(QStringLiteral("Alpha"), QStringLiteral("x")), status);
+        QVERIFY(root.write(QStringLiteral("var/sessions/x.old.json"),
+                           kelvra::session_to_json(named(QStringLiteral("Beta"), {})).toJson()));
+        session const beta = store.find_session(QStringLiteral("Beta"), status);
+        QCOMPARE(beta.id, QStringLiteral("x"));
+
+        store.remove_session(beta, status);
+        QVERIFY(!status.has_failed());
+        QCOMPARE(names(store.load_sessions(status)), QStringList{"Alpha"});
+
+        QVERIFY(root.write(QStringLiteral("var/sessions/x.old.json"),
+                           kelvra::session_to_json(named(QStringLiteral("Beta"), {})).toJson()));
+        session old_beta = store.find_session(QStringLiteral("Beta"), status);
+        session edited = old_beta;
+        edited.id = QStringLiteral("y");
+        edited.nome = QStringLiteral("Gama");
+        store.replace_session(old_beta, edited, status);
+        QVERIFY(!status.has_failed());
+        QCOMPARE(names(store.load_sessions(status)), (QStringList{"Alpha", "Gama"}));
     }
 
     void find_is_exact() {

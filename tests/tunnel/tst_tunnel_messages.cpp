@@ -5,7 +5,7 @@
 
 #include "connections/manager.hpp"
 #include "core/status.hpp"
-#include "tunnel/duplicate_names.hpp"
+#include "core/json_duplicate_names.hpp"
 #include "tunnel/framing.hpp"
 #include "tunnel/json_text.hpp"
 #include "tunnel/message.hpp"
@@ -305,7 +305,7 @@ private slots:
     void repeated_names() {
         QFETCH(QByteArray, json);
         QFETCH(bool, repeated);
-        QCOMPARE(tunnel::has_duplicate_names(json), repeated);
+        QCOMPARE(kelvra::has_duplicate_names(json), repeated);
     }
 
     // The parser leaks the replaced value of a repeated name; under the

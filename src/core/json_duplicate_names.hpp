@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-namespace kelvra::tunnel {
+namespace kelvra {
 
 // True when some object in the JSON text `json` names a member twice
 // ("a" and "\u0061" count as the same name).
@@ -15,4 +15,4 @@ namespace kelvra::tunnel {
 // would complete before running into an error is still checked.
 bool has_duplicate_names(QByteArray const& json);
 
-} // namespace kelvra::tunnel
+} // namespace kelvra

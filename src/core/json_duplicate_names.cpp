@@ -1,4 +1,4 @@
-#include "tunnel/duplicate_names.hpp"
+#include "core/json_duplicate_names.hpp"
 
 #include <QSet>
 #include <QString>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace kelvra::tunnel {
+namespace kelvra {
 
 namespace {
 
@@ -164,4 +164,4 @@ bool has_duplicate_names(QByteArray const& json) {
     return false;
 }
 
-} // namespace kelvra::tunnel
+} // namespace kelvra
