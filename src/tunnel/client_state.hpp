@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <deque>
 
+class QTimer;
+
 namespace kelvra::tunnel {
 
 // What the server keeps for one accepted socket: the part of the message
@@ -32,6 +34,9 @@ struct client_state {
     // Reading stopped because the peer does not take its replies; it goes on
     // once they are written.
     bool paused = false;
+    // Runs while a message is incomplete; a peer that stops sending in the
+    // middle of one is disconnected when it fires. Owned by the socket.
+    QTimer* stall_timer = nullptr;
 };
 
 } // namespace kelvra::tunnel

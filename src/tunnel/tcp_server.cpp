@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <utility>
 
@@ -72,9 +73,24 @@ void tcp_server::on_new_connection() {
     if (socket == nullptr) {
         return;
     }
-    if (!clients_.emplace(socket, client_state{}).second) {
+    if (clients_.size() >= max_clients) {
+        qCDebug(tunnel_log) << "too many connections; closing the new one";
+        socket->abort();
+        socket->deleteLater();
         return;
     }
+    auto const [it, inserted] = clients_.emplace(socket, client_state{});
+    if (!inserted) {
+        return;
+    }
+    auto* const stall_timer = new QTimer(socket);
+    stall_timer->setSingleShot(true);
+    stall_timer->setInterval(stall_timeout_ms_);
+    connect(stall_timer, &QTimer::timeout, socket, [socket] {
+        qCDebug(tunnel_log) << "peer stopped in the middle of a message; closing";
+        socket->abort();
+    });
+    it->second.stall_timer = stall_timer;
     // Replies are small and each answers a waiting peer: no Nagle delay.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Input beyond this stays with the kernel, so a paused peer is held back
@@ -106,6 +122,14 @@ void tcp_server::serve(QTcpSocket* socket, client_state& state) {
     }
     state.paused = !state.close_after_write && state.queued_bytes >= max_queued_reply_bytes &&
                    socket->bytesAvailable() > 0;
+    // An unfinished message must keep arriving; a paused peer is waited for.
+    bool const unfinished =
+        !state.close_after_write && (state.phase == 1 || !state.buffer.isEmpty());
+    if (unfinished && !state.paused) {
+        state.stall_timer->start();
+    } else {
+        state.stall_timer->stop();
+    }
     if (state.paused) {
         qCDebug(tunnel_log) << "peer does not read its replies; reading paused";
     }

@@ -51,6 +51,14 @@ public:
     static constexpr std::int64_t max_queued_reply_bytes = 4 * 1024 * 1024;
     // What the socket itself buffers of a peer's input.
     static constexpr std::int64_t socket_read_buffer = 1024 * 1024;
+    // Connections served at once; more are closed when they arrive. The port
+    // is reachable by every local user, not only through the forward.
+    static constexpr std::size_t max_clients = 32;
+    // How long a peer may leave a message unfinished without sending more.
+    static constexpr int default_stall_timeout_ms = 30000; // also tunnel_thread's
+
+    // Before the server moves to its thread.
+    void set_stall_timeout(int milliseconds) { stall_timeout_ms_ = milliseconds; }
     usage current_usage() const;
     // The port actually listened on (the given one, or the one the system
     // chose for port 0); 0 when not listening.
@@ -65,9 +73,9 @@ public slots:
     void on_finished();
 
 private:
-    // Writes the first queued frame whole.
     // Reads and answers what the peer sent, while it takes its replies.
     void serve(QTcpSocket* socket, client_state& state);
+    // Writes the first queued frame whole.
     void write_first(QTcpSocket* socket, client_state& state);
     // A notice from a socket the server keeps no state for.
     void drop_unknown(QTcpSocket* socket, char const* notice);
@@ -75,6 +83,7 @@ private:
     QTcpServer* server_;
     std::map<QTcpSocket*, client_state> clients_;
     quint16 port_;
+    int stall_timeout_ms_ = default_stall_timeout_ms;
 };
 
 } // namespace kelvra::tunnel

@@ -9,7 +9,9 @@ namespace {
 constexpr unsigned long quit_wait_ms = 5000;
 }
 
-tunnel_thread::tunnel_thread(quint16 port) : server_(std::make_unique<tcp_server>(port)) {
+tunnel_thread::tunnel_thread(quint16 port, int stall_timeout_ms)
+    : server_(std::make_unique<tcp_server>(port)) {
+    server_->set_stall_timeout(stall_timeout_ms);
     thread_.setObjectName(QStringLiteral("kelvra-tunnel"));
     server_->moveToThread(&thread_);
     QObject::connect(&thread_, &QThread::started, server_.get(), &tcp_server::listen);

@@ -18,7 +18,7 @@ inline constexpr quint16 forward_port = 59565;
 // the server does not serve and the program runs without it.
 class tunnel_thread {
 public:
-    explicit tunnel_thread(quint16 port);
+    explicit tunnel_thread(quint16 port, int stall_timeout_ms = 30000);
     ~tunnel_thread();
     tunnel_thread(tunnel_thread const&) = delete;
     tunnel_thread& operator=(tunnel_thread const&) = delete;

@@ -4,8 +4,8 @@
 #include "tunnel/tunnel_fixtures.hpp"
 
 #include "connections/manager.hpp"
-#include "core/status.hpp"
 #include "core/json_duplicate_names.hpp"
+#include "core/status.hpp"
 #include "tunnel/framing.hpp"
 #include "tunnel/json_text.hpp"
 #include "tunnel/message.hpp"

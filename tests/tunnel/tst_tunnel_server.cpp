@@ -6,6 +6,7 @@
 #include "tunnel/tcp_server.hpp"
 #include "tunnel/tunnel_thread.hpp"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTest>
 
@@ -241,6 +242,52 @@ private slots:
         c.abort();
         QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0));
         QCOMPARE(usage_of(*tunnel_).buffered_capacity, std::int64_t(0));
+    }
+
+    // The port is open to every local user: connections beyond the limit
+    // are closed at once, and those already served go on.
+    void connections_beyond_the_limit_are_closed() {
+        std::vector<std::unique_ptr<client>> held;
+        for (std::size_t i = 0; i < tcp_server::max_clients; ++i) {
+            held.push_back(std::make_unique<client>());
+            QVERIFY(held.back()->connect_to(port_));
+        }
+        QTRY_COMPARE(usage_of(*tunnel_).clients, tcp_server::max_clients);
+        client extra;
+        QVERIFY(extra.connect_to(port_));
+        QCOMPARE(extra.wait_closed(), std::optional<QByteArray>(QByteArray()));
+        QCOMPARE(usage_of(*tunnel_).clients, tcp_server::max_clients);
+
+        QVERIFY(held.front()->send(printer_list_request(id_)));
+        QCOMPARE(held.front()->read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        held.clear();
+        QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0));
+        client later;
+        QVERIFY(later.connect_to(port_));
+        QVERIFY(later.send(printer_list_request(id_)));
+        QCOMPARE(later.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+    }
+
+    // A peer that stops in the middle of a message is closed once it has
+    // sent nothing for the stall timeout; an idle peer between messages is
+    // left alone.
+    void stalled_messages_are_closed() {
+        tunnel_thread quick(0, 300);
+        quint16 const port = port_of(quick);
+        client stalled;
+        client idle;
+        QVERIFY(stalled.connect_to(port));
+        QVERIFY(idle.connect_to(port));
+        QVERIFY(idle.send(printer_list_request(id_)));
+        QCOMPARE(idle.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QVERIFY(stalled.send(printer_list_request(id_).left(10)));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(stalled.wait_closed(10000).has_value());
+        QVERIFY(clock.elapsed() >= 250);
+        QCOMPARE(usage_of(quick).clients, std::size_t(1));
+        QVERIFY(idle.send(printer_list_request(id_)));
+        QCOMPARE(idle.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
     }
 
     void many_clients_each_get_their_own_replies() {
