@@ -110,6 +110,12 @@ void manager::launch_from(QString const& executable_dir, connection const& c,
     auto* process = new QProcess();
     process->setProgram(root.absoluteFilePath(program));
     process->setArguments(args);
+    // The terminal program uses Kelvra's own standard input and output, as a
+    // program started from it would: without a display it runs its session
+    // right there. Pipes that nobody reads would keep all of a session's
+    // output in Kelvra's memory.
+    process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
     connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this, process](int, QProcess::ExitStatus) { on_finished(process); });
     connect(process, &QProcess::errorOccurred, this,

@@ -116,6 +116,9 @@ private slots:
         process.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("Produção 1")});
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 0);
+        // The terminal program writes to kelvra's own output, not to a pipe
+        // nobody reads.
+        QVERIFY(process.readAllStandardOutput().contains("recording_putty: started\n"));
 
         QStringList const args = recorded();
         QCOMPARE(args.size(), 6);
