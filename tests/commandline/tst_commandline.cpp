@@ -179,14 +179,6 @@ private slots:
         QVERIFY(!status.has_failed());
         QVERIFY(parsed.has_option(parsed.auto_open_connection));
     }
-
-    void table_of_options() {
-        arguments parsed;
-        QCOMPARE(parsed.load.name, std::string("load"));
-        QCOMPARE(parsed.open_connection.name, std::string("open-connection"));
-        QCOMPARE(parsed.load.description, parsed.open_connection.description);
-        QCOMPARE(parsed.auto_open_connection.name, std::string("auto-open-connection"));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_commandline)

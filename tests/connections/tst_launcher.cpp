@@ -12,8 +12,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <atomic>
-#include <thread>
 
 namespace core = brano::core::v6;
 using kelvra::authentication_type;
@@ -250,27 +248,6 @@ private slots:
         manager::instance().launch_from(broken.bin(), sample(), QStringLiteral("T"), status);
         QVERIFY(!status.has_failed());
         QTRY_VERIFY_WITH_TIMEOUT(!manager::instance().has_running(), 30000);
-    }
-
-    // The tunnel thread looks connections up while the GUI thread registers.
-    void find_is_safe_while_registering() {
-        std::atomic<bool> stop{false};
-        std::atomic<long> lookups{0};
-        QString const known = manager::instance().register_connection(sample());
-        std::thread reader([&] {
-            while (!stop.load()) {
-                if (manager::instance().find(known).has_value()) {
-                    lookups.fetch_add(1);
-                }
-                manager::instance().find(QStringLiteral("absent"));
-            }
-        });
-        for (int i = 0; i < 20000; ++i) {
-            manager::instance().register_connection(sample());
-        }
-        stop.store(true);
-        reader.join();
-        QVERIFY(lookups.load() > 0);
     }
 
     void munged_names_data() {

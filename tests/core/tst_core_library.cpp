@@ -1,5 +1,4 @@
 #include <brano/core/v6/byte_array.hpp>
-#include <brano/core/v6/converter.hpp>
 #include <brano/core/v6/datetime.hpp>
 #include <brano/core/v6/encoding.hpp>
 #include <brano/core/v6/text_formatter.hpp>
@@ -134,30 +133,6 @@ private slots:
         auto const before = QDateTime::currentMSecsSinceEpoch();
         auto const now = core::datetime::now().to_msecs_since_epoch();
         QVERIFY(now >= before && now - before < 60000);
-    }
-
-    void converter_category_fills_items() {
-        core::result::stack stack;
-        auto const& category = core::converter_result_category::instance();
-        category.create(stack.push_item(category, 2), 2);
-        QCOMPARE(stack.get_value(), 2);
-        QVERIFY(stack.begin()->find_argument("description") != nullptr);
-    }
-
-    void byte_array_edits() {
-        core::byte_array bytes("ace");
-        bytes.insert(bytes.begin() + 1, 'b');
-        std::uint8_t const d[] = {'d'};
-        bytes.insert(bytes.begin() + 3, d, d + 1);
-        bytes.push_back('f');
-        bytes.append(core::byte_array("gh"));
-        QCOMPARE(bytes.to_string(), std::string("abcdefgh"));
-        bytes.resize(3);
-        QCOMPARE(bytes.to_string(), std::string("abc"));
-        bytes.assign("xyz");
-        QCOMPARE(bytes[2], std::uint8_t('z'));
-        bytes.clear();
-        QVERIFY(bytes.empty());
     }
 };
 
