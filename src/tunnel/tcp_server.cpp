@@ -180,6 +180,11 @@ void tcp_server::on_disconnected() {
 
 void tcp_server::on_finished() {
     server_->close();
+    // The server is destroyed outside its thread once the thread has ended;
+    // timers must be stopped here, in the thread they run in.
+    for (auto& entry : clients_) {
+        entry.second.stall_timer->stop();
+    }
 }
 
 void tcp_server::enqueue(QTcpSocket* socket, QByteArray frame) {
