@@ -2,7 +2,6 @@
 
 #include "tunnel/tunnel_fixtures.hpp"
 
-#include "connections/manager.hpp"
 #include "tunnel/tcp_server.hpp"
 #include "tunnel/tunnel_thread.hpp"
 
@@ -13,32 +12,22 @@
 using namespace kelvra::testing::tunnel;
 using kelvra::tunnel::tcp_server;
 using kelvra::tunnel::tunnel_thread;
+using frame = std::optional<QByteArray>;
 
 namespace {
 
-QString registered(kelvra::connection const& c) {
-    return kelvra::manager::instance().register_connection(c);
+// Asks the server in its own thread.
+template <class F> auto ask(tunnel_thread& t, F f) {
+    decltype(f(*t.server())) out{};
+    QMetaObject::invokeMethod(
+        t.server(), [&] { out = f(*t.server()); }, Qt::BlockingQueuedConnection);
+    return out;
 }
-
-// Runs `f` in the server's thread and waits for it.
-template <class F> void in_server_thread(tunnel_thread& t, F&& f) {
-    QMetaObject::invokeMethod(t.server(), std::forward<F>(f), Qt::BlockingQueuedConnection);
-}
-
 tcp_server::usage usage_of(tunnel_thread& t) {
-    tcp_server::usage u;
-    in_server_thread(t, [&] { u = t.server()->current_usage(); });
-    return u;
+    return ask(t, [](tcp_server& s) { return s.current_usage(); });
 }
-
 quint16 port_of(tunnel_thread& t) {
-    quint16 port = 0;
-    in_server_thread(t, [&] { port = t.server()->listening_port(); });
-    return port;
-}
-
-QByteArray body_of(QByteArray const& frame) {
-    return frame.mid(4);
+    return ask(t, [](tcp_server& s) { return s.listening_port(); });
 }
 
 } // namespace
@@ -56,80 +45,62 @@ private slots:
 
     void cleanupTestCase() { tunnel_.reset(); }
 
-    // Every test leaves no connection behind.
+    // Every test leaves no connection behind, also those whose peer left mid-message.
     void cleanup() { QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0)); }
 
-    void replies_data() {
-        QTest::addColumn<QByteArray>("request"); // a frame; %ID% stands for the registered id
+    // Each faulty request is answered with an error reply and the connection
+    // closed; the valid request sent in the same write gets nothing.
+    void error_replies_data() {
+        QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("closes");
-
+        QByteArray const id = id_.toLatin1();
         QByteArray const unknown = "7b" + QByteArray(72, '0') + "7d";
-        QTest::newRow("printer list")
-            << printer_list_request(QStringLiteral("%ID%")) << QByteArray("%REPLY%") << false;
-        QTest::newRow("array") << frame_of("[\"%ID%\"]") << error_reply("", 2, json_not_object)
-                               << true;
-        QTest::newRow("not json") << frame_of("{\"connection_id\":")
-                                  << error_reply("", 1, json_not_parsed) << true;
-        QTest::newRow("empty body") << be32(0) << error_reply("", 1, json_not_parsed) << true;
-        QTest::newRow("no connection_id") << frame_of("{\"kind\":\"PrinterListRequest\"}")
-                                          << error_reply("", 3, element_missing) << true;
-        QTest::newRow("no kind") << frame_of("{\"connection_id\":\"%ID%\",\"version\":1}")
-                                 << error_reply("%ID%", 3, element_missing) << true;
-        QTest::newRow("version text")
-            << frame_of(request_json("%ID%", "PrinterListRequest", "\"version\":\"1\""))
-            << error_reply("%ID%", 6, value_unexpected) << true;
-        QTest::newRow("version 2")
-            << frame_of(request_json("%ID%", "PrinterListRequest", "\"version\":2"))
-            << error_reply("%ID%", 5, version_invalid) << true;
-        QTest::newRow("version missing")
-            << frame_of(request_json("%ID%", "PrinterListRequest", QByteArray()))
-            << error_reply("%ID%", 3, element_missing) << true;
-        QTest::newRow("unregistered id without version")
-            << frame_of(request_json(unknown, "PrinterListRequest", QByteArray()))
-            << error_reply(unknown, 1, connection_unknown) << true;
-        QTest::newRow("printRequest") << frame_of(request_json("%ID%", "printRequest"))
-                                      << error_reply("%ID%", 4, kind_invalid) << true;
-        QTest::newRow("unknown kind") << frame_of(request_json("%ID%", "Ping"))
-                                      << error_reply("%ID%", 4, kind_invalid) << true;
-        for (QByteArray const& k : unavailable_kinds()) {
-            QTest::addRow("%s", k.constData()) << frame_of(request_json("%ID%", k))
-                                               << error_reply("%ID%", 7, not_on_linux) << true;
+        auto row = [](char const* name, QByteArray const& request, QByteArray const& reply) {
+            QTest::newRow(name) << request << reply;
+        };
+        auto list = [&](QByteArray const& extra, QByteArray const& to = QByteArray()) {
+            return frame_of(request_json(to.isEmpty() ? id : to, "PrinterListRequest", extra));
+        };
+        row("empty body", be32(0), error_reply("", 1, json_not_parsed));
+        row("array", frame_of("[\"" + id + "\"]"), error_reply("", 2, json_not_object));
+        row("no connection_id", frame_of("{\"kind\":\"PrinterListRequest\"}"),
+            error_reply("", 3, element_missing));
+        row("no kind", frame_of("{\"connection_id\":\"" + id + "\",\"version\":1}"),
+            error_reply(id, 3, element_missing));
+        row("version text", list("\"version\":\"1\""), error_reply(id, 6, value_unexpected));
+        row("version 2", list("\"version\":2"), error_reply(id, 5, version_invalid));
+        row("unregistered id without version", list("", unknown),
+            error_reply(unknown, 1, connection_unknown));
+        row("printRequest", frame_of(request_json(id, "printRequest")),
+            error_reply(id, 4, kind_invalid));
+        for (QByteArray const k :
+             {"PrintRequest", "FingerprintCaptureRequest", "FingerprintMatchRequest",
+              "ExecXserverRequest", "OpenPdfRequest", "OpenFileRequest", "OpenUrlRequest",
+              "ImportFileRequest", "ExportFileRequest"}) {
+            row(k.constData(), frame_of(request_json(id, k)), error_reply(id, 7, not_on_linux));
         }
+        row("size one above the maximum", be32(104857601) + QByteArray(1000, 'x'),
+            error_reply("", 5, size_invalid));
+        row("largest size field", be32(0xffffffff), error_reply("", 5, size_invalid));
     }
 
-    void replies() {
+    void error_replies() {
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
-        QFETCH(bool, closes);
-        QByteArray const id = id_.toLatin1();
-        request.replace("%ID%", id);
-        reply = reply == "%REPLY%" ? three_printer_reply(id_) : reply.replace("%ID%", id);
-        // The id placeholder is as long as no id; fix the length field after replacing.
-        request = frame_of(body_of(request));
-        reply = frame_of(body_of(reply));
-
         client c;
         QVERIFY(c.connect_to(port_));
-        QVERIFY(c.send(request));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(reply));
-        if (closes) {
-            QCOMPARE(c.wait_closed(), std::optional<QByteArray>(QByteArray()));
-        } else {
-            // Still serving: a second request is answered too.
-            QVERIFY(c.send(printer_list_request(id_)));
-            QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
-        }
+        QVERIFY(c.send(request + printer_list_request(id_)));
+        QCOMPARE(c.read_frame(), frame(reply));
+        QCOMPARE(c.wait_closed(), frame(QByteArray()));
     }
 
     void two_requests_in_one_write_get_two_replies_in_order() {
         QString const other = registered(numbered_printer_connection(4));
         client c;
         QVERIFY(c.connect_to(port_));
-        c.socket().setSocketOption(QAbstractSocket::LowDelayOption, 1);
         QVERIFY(c.send(printer_list_request(other) + printer_list_request(id_)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(numbered_printer_reply(other, 4)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(c.read_frame(), frame(numbered_printer_reply(other, 4)));
+        QCOMPARE(c.read_frame(), frame(three_printer_reply(id_)));
     }
 
     void size_field_in_two_segments() {
@@ -143,26 +114,13 @@ private slots:
         QVERIFY(c.send(request.mid(1, 3)));
         QTRY_COMPARE(usage_of(*tunnel_).buffered_bytes, std::int64_t(0));
         QVERIFY(c.send(request.mid(4)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
-    }
-
-    void replies_larger_than_the_socket_buffers_stay_whole_and_ordered() {
-        // About 1.4 MB per reply: each is written in many partial writes.
-        int const count = 25000;
-        QString const many = registered(numbered_printer_connection(count));
-        QByteArray const expected = numbered_printer_reply(many, count);
-        client c;
-        QVERIFY(c.connect_to(port_));
-        QVERIFY(c.send(printer_list_request(many) + printer_list_request(id_) +
-                       printer_list_request(many)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(expected));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(expected));
+        QCOMPARE(c.read_frame(), frame(three_printer_reply(id_)));
     }
 
     // A peer that pipelines requests and never reads its replies is held
     // back: the server stops reading once enough replies wait, and goes on
-    // when they are taken.
+    // when they are taken. The replies, larger than the socket buffers, are
+    // written in many pieces and still arrive whole and in order.
     void unread_replies_hold_the_peer_back() {
         int const count = 25000; // about 1.4 MB per reply
         QString const many = registered(numbered_printer_connection(count));
@@ -170,7 +128,7 @@ private slots:
         int const requests = 16;
         QByteArray pipeline;
         for (int i = 0; i < requests; ++i) {
-            pipeline += printer_list_request(many);
+            pipeline += printer_list_request(i == 1 ? id_ : many);
         }
         client c;
         QVERIFY(c.connect_to(port_));
@@ -184,7 +142,7 @@ private slots:
         QVERIFY2(usage_of(*tunnel_).queued_reply_bytes <= bound,
                  QByteArray::number(qlonglong(usage_of(*tunnel_).queued_reply_bytes)));
         for (int i = 0; i < requests; ++i) {
-            QCOMPARE(c.read_frame(), std::optional<QByteArray>(expected));
+            QCOMPARE(c.read_frame(), frame(i == 1 ? three_printer_reply(id_) : expected));
         }
         QCOMPARE(usage_of(*tunnel_).queued_reply_bytes, std::int64_t(0));
     }
@@ -192,56 +150,28 @@ private slots:
     void body_of_the_maximum_size_is_answered() {
         QByteArray body =
             request_json(id_.toLatin1(), "PrinterListRequest", "\"version\":1,\"padding\":\"");
-        body += QByteArray(104857600 - body.size() - 2, 'x');
-        body += "\"}";
-        QCOMPARE(body.size(), 104857600);
+        body += QByteArray(104857600 - body.size() - 2, 'x') + "\"}";
         client c;
         QVERIFY(c.connect_to(port_));
         QVERIFY(c.send(be32(104857600) + body));
         body.clear();
-        QCOMPARE(c.read_frame(120000), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(c.read_frame(120000), frame(three_printer_reply(id_)));
         // The connection stays open and the buffer is released.
         QCOMPARE(usage_of(*tunnel_).buffered_capacity, std::int64_t(0));
         QVERIFY(c.send(printer_list_request(id_)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(c.read_frame(), frame(three_printer_reply(id_)));
     }
 
-    void size_above_the_maximum_is_refused_and_the_connection_closed() {
-        client c;
-        QVERIFY(c.connect_to(port_));
-        QVERIFY(c.send(be32(104857601) + QByteArray(1000, 'x')));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(error_reply("", 5, size_invalid)));
-        QCOMPARE(c.wait_closed(), std::optional<QByteArray>(QByteArray()));
-    }
-
-    void bytes_after_an_error_reply_get_nothing() {
-        client c;
-        QVERIFY(c.connect_to(port_));
-        // Sent together with the faulty request, and after its reply.
-        QVERIFY(c.send(frame_of("[]") + printer_list_request(id_)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(error_reply("", 2, json_not_object)));
-        c.send(printer_list_request(id_)); // may already fail: the server is closing
-        QCOMPARE(c.wait_closed(), std::optional<QByteArray>(QByteArray()));
-    }
-
+    // 100 MiB announced, 10 bytes sent: the server holds those 10 bytes, and
+    // nothing once the peer has left (checked by cleanup()).
     void declared_length_costs_only_what_arrived() {
         client c;
         QVERIFY(c.connect_to(port_));
         QVERIFY(c.send(be32(104857600) + QByteArray("{\"connecti")));
         QTRY_COMPARE(usage_of(*tunnel_).buffered_bytes, std::int64_t(10));
         QVERIFY(usage_of(*tunnel_).buffered_capacity < 4096);
-        c.abort();
-    }
-
-    void peer_leaving_mid_body_leaves_no_state() {
-        client c;
-        QVERIFY(c.connect_to(port_));
-        QVERIFY(c.send(be32(5000) + QByteArray(3000, ' ')));
-        QTRY_COMPARE(usage_of(*tunnel_).buffered_bytes, std::int64_t(3000));
         QCOMPARE(usage_of(*tunnel_).clients, std::size_t(1));
-        c.abort();
-        QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0));
-        QCOMPARE(usage_of(*tunnel_).buffered_capacity, std::int64_t(0));
+        c.socket().abort();
     }
 
     // The port is open to every local user: connections beyond the limit
@@ -255,17 +185,10 @@ private slots:
         QTRY_COMPARE(usage_of(*tunnel_).clients, tcp_server::max_clients);
         client extra;
         QVERIFY(extra.connect_to(port_));
-        QCOMPARE(extra.wait_closed(), std::optional<QByteArray>(QByteArray()));
+        QCOMPARE(extra.wait_closed(), frame(QByteArray()));
         QCOMPARE(usage_of(*tunnel_).clients, tcp_server::max_clients);
-
         QVERIFY(held.front()->send(printer_list_request(id_)));
-        QCOMPARE(held.front()->read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
-        held.clear();
-        QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0));
-        client later;
-        QVERIFY(later.connect_to(port_));
-        QVERIFY(later.send(printer_list_request(id_)));
-        QCOMPARE(later.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(held.front()->read_frame(), frame(three_printer_reply(id_)));
     }
 
     // A peer that stops in the middle of a message is closed once it has
@@ -279,7 +202,7 @@ private slots:
         QVERIFY(stalled.connect_to(port));
         QVERIFY(idle.connect_to(port));
         QVERIFY(idle.send(printer_list_request(id_)));
-        QCOMPARE(idle.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(idle.read_frame(), frame(three_printer_reply(id_)));
         QVERIFY(stalled.send(printer_list_request(id_).left(10)));
         QElapsedTimer clock;
         clock.start();
@@ -287,50 +210,48 @@ private slots:
         QVERIFY(clock.elapsed() >= 250);
         QCOMPARE(usage_of(quick).clients, std::size_t(1));
         QVERIFY(idle.send(printer_list_request(id_)));
-        QCOMPARE(idle.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(idle.read_frame(), frame(three_printer_reply(id_)));
     }
 
+    // Everyone sends before anyone reads; each pair of requests is split in two writes.
     void many_clients_each_get_their_own_replies() {
         int const count = 24;
         std::vector<std::unique_ptr<client>> clients;
         QStringList ids;
+        auto requests = [&](int i) {
+            return printer_list_request(ids[i]) + printer_list_request(ids[i]);
+        };
         for (int i = 0; i < count; ++i) {
             ids.append(registered(numbered_printer_connection(i)));
             clients.push_back(std::make_unique<client>());
             QVERIFY(clients.back()->connect_to(port_));
-        }
-        // Everyone sends before anyone reads; each request is split in two writes.
-        for (int i = 0; i < count; ++i) {
-            QByteArray const r = printer_list_request(ids[i]) + printer_list_request(ids[i]);
-            QVERIFY(clients[std::size_t(i)]->send(r.left(i + 1)));
+            QVERIFY(clients.back()->send(requests(i).left(i + 1)));
         }
         for (int i = count - 1; i >= 0; --i) {
-            QByteArray const r = printer_list_request(ids[i]) + printer_list_request(ids[i]);
-            QVERIFY(clients[std::size_t(i)]->send(r.mid(i + 1)));
+            QVERIFY(clients[std::size_t(i)]->send(requests(i).mid(i + 1)));
         }
         for (int i = 0; i < count; ++i) {
-            QByteArray const expected = numbered_printer_reply(ids[i], i);
-            QCOMPARE(clients[std::size_t(i)]->read_frame(), std::optional<QByteArray>(expected));
-            QCOMPARE(clients[std::size_t(i)]->read_frame(), std::optional<QByteArray>(expected));
+            for (int twice = 0; twice < 2; ++twice) {
+                QCOMPARE(clients[std::size_t(i)]->read_frame(),
+                         frame(numbered_printer_reply(ids[i], i)));
+            }
         }
     }
 
     void listens_on_127_0_0_1_only_data() {
         QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("reachable");
-        QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1") << true;
-        QTest::newRow("127.0.0.2") << QStringLiteral("127.0.0.2") << false;
-        QTest::newRow("::1") << QStringLiteral("::1") << false;
+        for (char const* address : {"127.0.0.1", "127.0.0.2", "::1"}) {
+            QTest::newRow(address) << QString::fromLatin1(address);
+        }
     }
 
     void listens_on_127_0_0_1_only() {
         QFETCH(QString, address);
-        QFETCH(bool, reachable);
+        bool const reachable = address == QLatin1String("127.0.0.1");
         client c;
         QCOMPARE(c.connect_to(port_, QHostAddress(address)), reachable);
-        if (!reachable) {
-            QCOMPARE(c.error(), QAbstractSocket::ConnectionRefusedError);
-        }
+        QCOMPARE(c.socket().error(), reachable ? QAbstractSocket::UnknownSocketError
+                                               : QAbstractSocket::ConnectionRefusedError);
     }
 
     void notice_from_a_socket_without_state_is_ignored_data() {
@@ -345,7 +266,7 @@ private slots:
         QVERIFY(helper.listen(QHostAddress::LocalHost, 0));
         // A socket in the server's thread, wired to the server but never accepted by it.
         tcp_server* const server = tunnel_->server();
-        in_server_thread(*tunnel_, [&] {
+        ask(*tunnel_, [&](tcp_server&) {
             auto* stray = new QTcpSocket(server);
             if (write_notice) {
                 connect(stray, &QTcpSocket::bytesWritten, server, &tcp_server::on_bytes_written);
@@ -354,27 +275,18 @@ private slots:
                 connect(stray, &QTcpSocket::readyRead, server, &tcp_server::on_ready_read);
             }
             stray->connectToHost(QHostAddress::LocalHost, helper.serverPort());
+            return 0;
         });
         QVERIFY(helper.waitForNewConnection(10000));
-        std::unique_ptr<QTcpSocket> peer(helper.nextPendingConnection());
-        if (!write_notice) {
-            peer->write(printer_list_request(id_));
-            QVERIFY(peer->waitForBytesWritten(10000));
-        }
+        client peer(helper.nextPendingConnection());
+        QVERIFY(write_notice || peer.send(printer_list_request(id_)));
         // The server closes the socket and writes nothing to it.
-        QByteArray received;
-        while (peer->state() == QAbstractSocket::ConnectedState) {
-            QVERIFY(peer->waitForReadyRead(10000) ||
-                    peer->state() != QAbstractSocket::ConnectedState);
-            received += peer->readAll();
-        }
-        received += peer->readAll();
-        QCOMPARE(received, write_notice ? QByteArray("x") : QByteArray());
+        QCOMPARE(peer.wait_closed(), frame(write_notice ? "x" : ""));
         // And it goes on serving its own clients.
         client c;
         QVERIFY(c.connect_to(port_));
         QVERIFY(c.send(printer_list_request(id_)));
-        QCOMPARE(c.read_frame(), std::optional<QByteArray>(three_printer_reply(id_)));
+        QCOMPARE(c.read_frame(), frame(three_printer_reply(id_)));
     }
 
     void port_in_use_leaves_the_server_idle() {
@@ -382,19 +294,15 @@ private slots:
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
         tunnel_thread idle(occupant.serverPort());
         QCOMPARE(port_of(idle), quint16(0));
-        QCOMPARE(usage_of(idle).clients, std::size_t(0));
     }
 
     void shutdown_ends_the_thread_and_its_connections() {
         auto own = std::make_unique<tunnel_thread>(0);
         quint16 const port = port_of(*own);
-        QVERIFY(port != 0);
         client c;
         QVERIFY(c.connect_to(port));
         QVERIFY(c.send(be32(100) + QByteArray(10, '{'))); // mid-body
         QTRY_COMPARE(usage_of(*own).buffered_bytes, std::int64_t(10));
-        QThread* const thread = own->thread();
-        QVERIFY(thread->isRunning());
         own.reset();
         QVERIFY(c.wait_closed().has_value());
         client late;
