@@ -262,7 +262,6 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("major");
         QTest::addColumn<int>("minor");
-        QTest::newRow("sysfs form") << QByteArray("8:17\n") << 8 << 17;
         QTest::newRow("out of range") << QByteArray("99999999999:5") << 0 << 0;
         QTest::newRow("longer than read") << QByteArray("12:") + QByteArray(300, '3') << 12 << 0;
     }

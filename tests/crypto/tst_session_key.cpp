@@ -53,6 +53,12 @@ session_key make_key(QByteArray const& installation, long long msecs, QByteArray
     return key;
 }
 
+// "secret|command|path" of a decrypted key.
+QByteArray parts(session_key const& key) {
+    return qbytes(key.secret) + '|' + QByteArray::fromStdString(key.command) + '|' +
+           QByteArray::fromStdString(key.path);
+}
+
 // A blob (before mixing) as session key text, and back.
 QByteArray text_of_blob(QByteArray const& blob) {
     core::byte_array mixed = bytes(blob);
@@ -158,9 +164,7 @@ private slots:
         session_key const back = crypto::decrypt_session_key(made, bytes(installation), status);
         QVERIFY(!status.has_failed());
         QCOMPARE(back.timestamp.to_msecs_since_epoch(), msecs);
-        QCOMPARE(qbytes(back.secret), secret);
-        QCOMPARE(QByteArray::fromStdString(back.command), command);
-        QCOMPARE(QByteArray::fromStdString(back.path), path);
+        QCOMPARE(parts(back), secret + '|' + command + '|' + path);
     }
 
     // Texts that must not decrypt, and what they fail with.
@@ -219,15 +223,14 @@ private slots:
         } else if (!openssl) {
             QCOMPARE(QByteArray::fromStdString(argument(status, "key")), text);
         }
-        QVERIFY(back.secret.empty() && back.command.empty() && back.path.empty());
-        QVERIFY(back.device_key.empty());
+        QVERIFY(parts(back) == "||" && back.device_key.empty());
         QCOMPARE(ERR_peek_error(), 0UL);
     }
 
     // Plaintexts built here; "|" stands for the 0xFF separator.
     void plaintext_parts_data() {
         QTest::addColumn<QByteArray>("plaintext");
-        QTest::addColumn<QByteArray>("parts"); // secret|command|path
+        QTest::addColumn<QByteArray>("expected"); // secret|command|path
         QTest::newRow("no separator") << QByteArray("password only") << QByteArray("||");
         QTest::newRow("empty plaintext") << QByteArray() << QByteArray("||");
         QTest::newRow("one separator") << QByteArray("pw|cmd") << QByteArray("pw||");
@@ -237,15 +240,13 @@ private slots:
 
     void plaintext_parts() {
         QFETCH(QByteArray, plaintext);
-        QFETCH(QByteArray, parts);
+        QFETCH(QByteArray, expected);
         core::result::stack status;
         session_key const back = crypto::decrypt_session_key(
             build_text("INST", plaintext.replace('|', '\xff')).toStdString(), bytes("INST"),
             status);
         QVERIFY(!status.has_failed());
-        QCOMPARE(qbytes(back.secret) + '|' + QByteArray::fromStdString(back.command) + '|' +
-                     QByteArray::fromStdString(back.path),
-                 parts);
+        QCOMPARE(parts(back), expected);
     }
 
     void mix_nibbles_data() {
