@@ -17,7 +17,7 @@ class sshd_server {
 public:
     enum class login { key, password };
 
-    sshd_server();
+    sshd_server() = default;
     ~sshd_server();
     sshd_server(sshd_server const&) = delete;
     sshd_server& operator=(sshd_server const&) = delete;
@@ -28,29 +28,18 @@ public:
     // Starts sshd; for `login::password`, root's password there is
     // `password`. Returns false with `error` set when it does not come up.
     bool start(login mode, QByteArray const& password, QString& error);
-    void stop();
 
     quint16 port() const { return port_; }
-    QString folder() const { return dir_.path(); }
     // The client's private key, in OpenSSH format and as a PuTTY .ppk.
-    QString client_key() const;
-    QString client_ppk() const;
+    QString client_key() const { return dir_.filePath(QStringLiteral("client_key")); }
+    QString client_ppk() const { return client_key() + QStringLiteral(".ppk"); }
     // The base64 blob of the server's public host key.
     QByteArray host_key_blob() const;
-    // What sshd logged on standard error so far.
-    QByteArray log();
 
 private:
-    bool run(QString const& program, QStringList const& arguments, QByteArray const& input,
-             QByteArray* output, QString& error);
-
     QTemporaryDir dir_;
     QProcess process_;
-    QByteArray log_;
     quint16 port_ = 0;
 };
-
-// A free TCP port on 127.0.0.1 (free when asked; the caller binds it soon).
-quint16 free_loopback_port();
 
 } // namespace kelvra::testing
