@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace kelvra::crypto {
 
@@ -106,35 +107,43 @@ core::byte_array build_plaintext(session_key const& key) {
     return plaintext;
 }
 
-std::string seal(session_key const& key, core::byte_array const* fixed_iv,
-                 core::result::stack& status) {
+// The cipher and its contexts under the key derived from `device_key`, with
+// `iv`, or with a fresh random IV of the cipher's length put into `iv` when
+// `fresh_iv` is set. Nothing on failure; the derived key is wiped either way.
+std::unique_ptr<cipher_context> open_context(core::byte_array const& device_key,
+                                             core::byte_array& iv, bool fresh_iv,
+                                             EVP_CIPHER const*& cipher,
+                                             core::result::stack& status) {
     core::result::stack local;
-    core::byte_array cipher_key = derive_key(key.device_key, local);
-    if (local.has_failed()) {
-        status = std::move(local);
-        return {};
+    core::byte_array cipher_key = derive_key(device_key, local);
+    if (!local.has_failed()) {
+        cipher = select_cipher(local);
     }
-    EVP_CIPHER const* cipher = select_cipher(local);
-    if (local.has_failed()) {
-        wipe(cipher_key);
-        status = std::move(local);
-        return {};
+    if (!local.has_failed() && fresh_iv) {
+        iv = random_bytes(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher)), local);
     }
-    core::byte_array const iv =
-        fixed_iv != nullptr
-            ? *fixed_iv
-            : random_bytes(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher)), local);
-    if (local.has_failed()) {
-        wipe(cipher_key);
-        status = std::move(local);
-        return {};
+    std::unique_ptr<cipher_context> context;
+    if (!local.has_failed()) {
+        context = std::make_unique<cipher_context>(cipher_key, iv, cipher, local);
     }
-    cipher_context context(cipher_key, iv, cipher, local);
     wipe(cipher_key);
     if (local.has_failed()) {
         status = std::move(local);
+        return nullptr;
+    }
+    return context;
+}
+
+std::string seal(session_key const& key, core::byte_array const* fixed_iv,
+                 core::result::stack& status) {
+    core::byte_array iv = fixed_iv != nullptr ? *fixed_iv : core::byte_array();
+    EVP_CIPHER const* cipher = nullptr;
+    auto const opened = open_context(key.device_key, iv, fixed_iv == nullptr, cipher, status);
+    if (!opened) {
         return {};
     }
+    cipher_context const& context = *opened;
+    core::result::stack local;
 
     core::byte_array plaintext = build_plaintext(key);
     auto const block = static_cast<std::size_t>(EVP_CIPHER_get_block_size(cipher));
@@ -216,27 +225,16 @@ session_key decrypt_session_key(std::string const& text, core::byte_array const&
         return {};
     }
     auto const iv_end = header_size + static_cast<std::size_t>(iv_length);
-    core::byte_array const iv(blob.data() + header_size, static_cast<std::size_t>(iv_length));
+    core::byte_array iv(blob.data() + header_size, static_cast<std::size_t>(iv_length));
     core::byte_array const ciphertext(blob.data() + iv_end, blob.size() - iv_end);
 
+    EVP_CIPHER const* cipher = nullptr;
+    auto const opened = open_context(installation_key, iv, false, cipher, status);
+    if (!opened) {
+        return {};
+    }
+    cipher_context const& context = *opened;
     core::result::stack local;
-    core::byte_array cipher_key = derive_key(installation_key, local);
-    if (local.has_failed()) {
-        status = std::move(local);
-        return {};
-    }
-    EVP_CIPHER const* cipher = select_cipher(local);
-    if (local.has_failed()) {
-        wipe(cipher_key);
-        status = std::move(local);
-        return {};
-    }
-    cipher_context context(cipher_key, iv, cipher, local);
-    wipe(cipher_key);
-    if (local.has_failed()) {
-        status = std::move(local);
-        return {};
-    }
 
     auto const block = static_cast<std::size_t>(EVP_CIPHER_get_block_size(cipher));
     core::byte_array plaintext(ciphertext.size() + block, 0);
