@@ -68,9 +68,10 @@ std::optional<failure> read_failure(QDataStream& in) {
     return decoded;
 }
 
-// A reply whose success form carries nothing after the tag.
-template <class Response>
-std::optional<reply<Response>> decode_bare_reply(QByteArray const& bytes) {
+// A reply: the failure form, or the success form that `read_success` reads
+// from the stream after its tag (nothing when it is malformed).
+template <class Response, class ReadSuccess>
+std::optional<reply<Response>> decode_reply(QByteArray const& bytes, ReadSuccess read_success) {
     QDataStream in(bytes);
     auto const tag = read_tag(in);
     if (!tag) {
@@ -83,7 +84,18 @@ std::optional<reply<Response>> decode_bare_reply(QByteArray const& bytes) {
         }
         return reply<Response>{std::move(*decoded)};
     }
-    return reply<Response>{Response{}};
+    std::optional<Response> response = read_success(in, *tag);
+    if (!response) {
+        return std::nullopt;
+    }
+    return reply<Response>{std::move(*response)};
+}
+
+// A reply whose success form carries nothing after the tag.
+template <class Response>
+std::optional<reply<Response>> decode_bare_reply(QByteArray const& bytes) {
+    return decode_reply<Response>(
+        bytes, [](QDataStream&, qint32) { return std::optional<Response>(Response{}); });
 }
 
 } // namespace
@@ -179,26 +191,18 @@ std::optional<any_request> decode_request(QByteArray const& bytes) {
 }
 
 std::optional<reply<is_running::response>> decode_is_running_reply(QByteArray const& bytes) {
-    QDataStream in(bytes);
-    auto const tag = read_tag(in);
-    if (!tag) {
-        return std::nullopt;
-    }
-    if (*tag == static_cast<qint32>(message_tag::failure)) {
-        auto decoded = read_failure(in);
-        if (!decoded) {
-            return std::nullopt;
-        }
-        return reply<is_running::response>{std::move(*decoded)};
-    }
-    is_running::response response;
-    if (*tag == static_cast<qint32>(is_running::tag)) {
-        in >> response.running;
-        if (!read_ok(in)) {
-            return std::nullopt;
-        }
-    }
-    return reply<is_running::response>{response};
+    // Another tag counts as success with "not running".
+    return decode_reply<is_running::response>(
+        bytes, [](QDataStream& in, qint32 tag) -> std::optional<is_running::response> {
+            is_running::response response;
+            if (tag == static_cast<qint32>(is_running::tag)) {
+                in >> response.running;
+                if (!read_ok(in)) {
+                    return std::nullopt;
+                }
+            }
+            return response;
+        });
 }
 
 std::optional<reply<open_application::response>>
