@@ -4,6 +4,7 @@
 // a real second start does.
 #include "communication/client_exchange.hpp"
 #include "communication/server.hpp"
+#include "support/timing.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -127,10 +128,7 @@ struct measure {
     int failures = 0;
 };
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using kelvra::bench::median;
 
 double mean(std::vector<double> const& values) {
     double sum = 0;

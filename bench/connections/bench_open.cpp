@@ -6,6 +6,7 @@
 #include "crypto/session_key.hpp"
 #include "support/machine_identity.hpp"
 #include "support/test_environment.hpp"
+#include "support/timing.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,15 +20,6 @@
 #include <vector>
 
 namespace core = brano::core::v6;
-
-namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
@@ -100,8 +92,8 @@ int main(int argc, char** argv) {
             loop.exec();
         }
     }
-    double const b = median(bare);
-    double const o = median(open);
+    double const b = kelvra::bench::median(bare);
+    double const o = kelvra::bench::median(open);
     std::printf("bare_program_start %.3f ms\n", b);
     std::printf("manager_open_to_started %.3f ms\n", o);
     std::printf("open_over_bare_start %.2f ratio\n", o / b);

@@ -6,6 +6,7 @@
 // (encrypt + decrypt) / (2 x derive_key).
 #include "crypto/derive_key.hpp"
 #include "crypto/session_key.hpp"
+#include "support/timing.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -14,26 +15,6 @@
 
 namespace core = brano::core::v6;
 namespace crypto = kelvra::crypto;
-
-namespace {
-
-// The best of several rounds: the machine is shared and noisy, and the
-// fastest round is the one least disturbed.
-template <class Operation> double microseconds_per_operation(int count, Operation operation) {
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        auto const start = std::chrono::steady_clock::now();
-        for (int i = 0; i < count; ++i) {
-            operation();
-        }
-        std::chrono::duration<double, std::micro> const elapsed =
-            std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count() / count);
-    }
-    return best;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     int const count = argc > 1 ? std::atoi(argv[1]) : 200;
@@ -53,15 +34,15 @@ int main(int argc, char** argv) {
     }
 
     bool failed = false;
-    double const derive = microseconds_per_operation(count, [&] {
+    double const derive = kelvra::bench::microseconds_per_call(count, [&] {
         core::result::stack s;
         failed |= crypto::derive_key(installation, s).size() != 32;
     });
-    double const encrypt = microseconds_per_operation(count, [&] {
+    double const encrypt = kelvra::bench::microseconds_per_call(count, [&] {
         core::result::stack s;
         failed |= crypto::encrypt_session_key(key, s).empty();
     });
-    double const decrypt = microseconds_per_operation(count, [&] {
+    double const decrypt = kelvra::bench::microseconds_per_call(count, [&] {
         core::result::stack s;
         failed |= crypto::decrypt_session_key(text, installation, s).secret.empty();
     });

@@ -7,6 +7,7 @@
 // over the floor of its round trips.
 #include "crypto/detail/linux/installation_identity.hpp"
 #include "support/private_bus.hpp"
+#include "support/timing.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,20 +28,6 @@ namespace core = brano::core::v6;
 namespace identity = kelvra::crypto::detail::linux;
 
 namespace {
-
-template <class Operation> double microseconds_per_call(int count, Operation operation) {
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        auto const start = std::chrono::steady_clock::now();
-        for (int i = 0; i < count; ++i) {
-            operation();
-        }
-        std::chrono::duration<double, std::micro> const elapsed =
-            std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count() / count);
-    }
-    return best;
-}
 
 bool write(QString const& path, QByteArray const& content) {
     QDir().mkpath(QFileInfo(path).path());
@@ -140,7 +127,7 @@ int main(int argc, char** argv) {
     }
     bool failed = false;
     double const round_trip =
-        microseconds_per_call(count, [&] { failed |= !read_drive(connection); });
+        kelvra::bench::microseconds_per_call(count, [&] { failed |= !read_drive(connection); });
     dbus_connection_unref(connection);
 
     QTemporaryDir one_dir;
@@ -148,7 +135,7 @@ int main(int argc, char** argv) {
     identity::system_paths const one = fake_machine(QDir(one_dir.path()).canonicalPath(), 1);
     identity::system_paths const four = fake_machine(QDir(four_dir.path()).canonicalPath(), 4);
     auto measure = [&](identity::system_paths const& paths, char const* expected) {
-        return microseconds_per_call(count, [&] {
+        return kelvra::bench::microseconds_per_call(count, [&] {
             core::result::stack status;
             failed |= identity::get_installation_identity(paths, nullptr, status) != expected ||
                       status.has_failed();

@@ -10,6 +10,7 @@
 #include "support/machine_identity.hpp"
 #include "support/sshd_server.hpp"
 #include "support/test_environment.hpp"
+#include "support/timing.hpp"
 #include "tunnel_stand_in.hpp"
 
 #include <QCoreApplication>
@@ -44,11 +45,6 @@ bool wait_for_signal(int fd) {
     while (::read(fd, buffer, sizeof buffer) > 0) {
     }
     return true;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
@@ -163,8 +159,8 @@ int main(int argc, char** argv) {
     ::close(keep_fd);
     ::close(signal_fd);
 
-    double const k = median(through_kelvra);
-    double const p = median(plain);
+    double const k = kelvra::bench::median(through_kelvra);
+    double const p = kelvra::bench::median(plain);
     std::printf("kelvra_load_to_first_request %.1f ms\n", k);
     std::printf("plain_ssh_to_first_request %.1f ms\n", p);
     std::printf("ratio %.2f x\n", k / p);

@@ -13,6 +13,7 @@
 // Prints `name value unit` lines and the ratios to the baseline.
 
 #include "bench_client.hpp"
+#include "support/timing.hpp"
 
 #include "connections/manager.hpp"
 #include "tunnel/tcp_server.hpp"
@@ -193,10 +194,7 @@ run_result run(char const* self, char const* mode, QByteArray& frame, int id_off
     return r;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using kelvra::bench::median;
 
 void print(char const* name, double value, char const* unit) {
     std::printf("%s %.3f %s\n", name, value, unit);

@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         // The terminal program writes to kelvra's own output, not to a pipe
         // nobody reads.
-        QVERIFY(process.readAllStandardOutput().contains("recording_putty: started\n"));
+        QVERIFY(process.readAllStandardError().contains("recording_putty: started\n"));
 
         QStringList const args = recorded();
         QCOMPARE(args.size(), 6);

@@ -1,7 +1,7 @@
 // Stands in for the installation's terminal program in tests: records its
 // argument list, NUL-separated, in $KELVRA_RECORD_DIR/<pid>.args, and, when
 // $KELVRA_RECORD_HOLD names a file, keeps running until that file is gone.
-// It says that it started on its standard output.
+// It says that it started on its standard error.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,9 +27,8 @@ int main(int argc, char** argv) {
     }
     std::fclose(out);
     std::rename(partial.c_str(), path.c_str());
-    // On the standard output it was given, which the caller can check.
-    std::puts("recording_putty: started");
-    std::fflush(stdout);
+    // On the standard error it was given, which the caller can check.
+    std::fputs("recording_putty: started\n", stderr);
 
     if (char const* hold = std::getenv("KELVRA_RECORD_HOLD")) {
         struct stat info {};

@@ -1,0 +1,33 @@
+#pragma once
+
+// Timing helpers shared by the benchmarks.
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace kelvra::bench {
+
+// Microseconds per call: the best of several rounds of `count` calls. The
+// machine is shared and noisy; the fastest round is the least disturbed.
+template <class Operation>
+double microseconds_per_call(int count, Operation operation, int rounds = 5) {
+    double best = 1e300;
+    for (int round = 0; round < rounds; ++round) {
+        auto const start = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i) {
+            operation();
+        }
+        std::chrono::duration<double, std::micro> const elapsed =
+            std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count() / count);
+    }
+    return best;
+}
+
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+} // namespace kelvra::bench
