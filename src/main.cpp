@@ -1,4 +1,4 @@
-#include "core/application.hpp"
+#include "interface/application.hpp"
 
 int main(int argc, char** argv) {
     return kelvra::run_application(argc, argv);

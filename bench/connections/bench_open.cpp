@@ -2,7 +2,7 @@
 // decrypt, re-stamp, encrypt, profile, start) until the terminal program has
 // started, against the bare start of the same program.
 #include "connections/manager.hpp"
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_key.hpp"
 #include "crypto/session_key.hpp"
 #include "support/machine_identity.hpp"
 #include "support/test_environment.hpp"
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
 
     core::result::stack status;
     kelvra::crypto::session_key key;
-    key.device_key = kelvra::crypto::detail::linux::get_installation_key(status);
+    key.device_key = kelvra::crypto::get_installation_key(status);
     key.secret = core::byte_array(std::string("senha"));
     key.command = "mirtel";
     key.path = "/srv";

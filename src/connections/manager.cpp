@@ -5,6 +5,7 @@
 #include "core/application_directory.hpp"
 #include "core/secure_memory.hpp"
 #include "core/status.hpp"
+#include "core/tunnel_port.hpp"
 
 #include "connections/log.hpp"
 #include <QCoreApplication>
@@ -14,12 +15,6 @@
 namespace kelvra {
 
 namespace result = brano::core::v6::result;
-
-namespace {
-
-constexpr char const* remote_forward = "kelvra:127.0.0.1:59565";
-
-} // namespace
 
 manager& manager::instance() {
     static manager object;
@@ -53,7 +48,7 @@ QStringList manager::putty_arguments(connection const& c, QString const& credent
     if (c.maximized) {
         args << QStringLiteral("-maximized");
     }
-    args << QStringLiteral("-R") << QString::fromLatin1(remote_forward);
+    args << QStringLiteral("-R") << QStringLiteral("kelvra:127.0.0.1:%1").arg(tunnel_port);
     return args;
 }
 

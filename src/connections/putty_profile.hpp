@@ -1,15 +1,13 @@
 #pragma once
 
 #include "connections/connection.hpp"
+#include "core/version.hpp"
 
 #include <brano/core/v6/result.hpp>
 
 #include <QString>
 
 namespace kelvra {
-
-// The version the terminal program announces to the server.
-inline constexpr char const* kelvra_version = "1.3.3";
 
 // A session name as a profile file name: ASCII letters, digits and "+-.@_"
 // stay, every other byte of its UTF-8 form becomes "%XX" (upper-case hex).

@@ -1,6 +1,6 @@
 #include "connections/session_key_renewal.hpp"
 
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_key.hpp"
 #include "crypto/session_key.hpp"
 
 #include <brano/core/v6/datetime.hpp>
@@ -11,7 +11,7 @@ namespace result = brano::core::v6::result;
 
 QString renew_session_key(QString const& stored, result::stack& status) {
     result::stack local;
-    auto const installation_key = crypto::detail::linux::get_installation_key(local);
+    auto const installation_key = crypto::get_installation_key(local);
     if (local.has_failed()) {
         status = std::move(local);
         return {};

@@ -1,6 +1,6 @@
 #include "sessions/session_key_fields.hpp"
 
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_key.hpp"
 #include "crypto/session_key.hpp"
 
 namespace kelvra {
@@ -11,7 +11,7 @@ namespace {
 
 // Decrypts the record's key with a freshly obtained installation key.
 bool decrypt(session const& s, crypto::session_key& key, result::stack& status) {
-    auto const installation_key = crypto::detail::linux::get_installation_key(status);
+    auto const installation_key = crypto::get_installation_key(status);
     if (status.has_failed()) {
         return false;
     }

@@ -8,13 +8,10 @@ namespace kelvra::tunnel {
 
 class tcp_server;
 
-// The port the connections' SSH forward delivers to on 127.0.0.1.
-inline constexpr quint16 forward_port = 59565;
-
 // Owns the tunnel server and the thread it runs in. Construction starts the
 // thread, which starts listening; destruction stops listening, asks the
 // thread to quit, waits up to 5000 ms and terminates it if it is still
-// running. The program creates it with forward_port; if that port is taken
+// running. The program creates it with tunnel_port; if that port is taken
 // the server does not serve and the program runs without it.
 class tunnel_thread {
 public:

@@ -3,7 +3,7 @@
 // the recording terminal program.
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_key.hpp"
 #include "crypto/session_key.hpp"
 #include "sessions/session_json.hpp"
 #include "support/machine_identity.hpp"
@@ -24,7 +24,7 @@ namespace {
 
 core::byte_array process_key() {
     core::result::stack status;
-    return kelvra::crypto::detail::linux::get_installation_key(status);
+    return kelvra::crypto::get_installation_key(status);
 }
 
 QString seal(core::byte_array const& installation_key, QString const& secret,

@@ -9,7 +9,7 @@
 #include "connections/putty_profile.hpp"
 #include "core/describe_stack.hpp"
 #include "core/secure_memory.hpp"
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_key.hpp"
 
 #include <brano/core/v6/datetime.hpp>
 
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     }
 
     brano::core::v6::byte_array installation_key =
-        kelvra::crypto::detail::linux::get_installation_key(status);
+        kelvra::crypto::get_installation_key(status);
     if (status.has_failed()) {
         report(status);
         return 1;

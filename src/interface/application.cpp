@@ -1,4 +1,4 @@
-#include "core/application.hpp"
+#include "interface/application.hpp"
 
 #include "commandline/arguments.hpp"
 #include "communication/client_exchange.hpp"
@@ -6,6 +6,7 @@
 #include "connections/manager.hpp"
 #include "core/describe_stack.hpp"
 #include "core/log.hpp"
+#include "core/tunnel_port.hpp"
 #include "sessions/session_store.hpp"
 #include "tunnel/tunnel_thread.hpp"
 
@@ -152,7 +153,7 @@ int run_application(int& argc, char** argv) {
     become_instance(application);
     // The remote side reaches the workstation through the tunnel while the
     // terminal programs run; it stops when this scope ends.
-    tunnel::tunnel_thread const tunnel(tunnel::forward_port);
+    tunnel::tunnel_thread const tunnel(tunnel_port);
     wait_for_terminals(application);
     // A start may have handed over a session just as the last terminal
     // ended: stop listening first, then serve what already arrived.
