@@ -149,7 +149,8 @@ void write_shortcut(shortcut_description const& description, result::stack& stat
                              QFile::ExeOther) ||
         !file.commit()) {
         result::stack failure;
-        set_file_error_arguments(failure.push_item(status::persist_session_category::instance(), 3),
+        set_file_error_arguments(failure.push_item(status::persist_session_category::instance(),
+                                                   status::persist_session_category::file_error),
                                  file.fileName(), static_cast<unsigned>(file.error()),
                                  file.errorString());
         status = std::move(failure);

@@ -97,7 +97,8 @@ void manager::launch_from(QString const& executable_dir, connection const& c,
     QString const program = QDir::toNativeSeparators(QStringLiteral("libexec/putty"));
     if (!root.exists(program)) {
         result::stack failure;
-        failure.push_item(status::application_directories_category::instance(), 2);
+        failure.push_item(status::application_directories_category::instance(),
+                          status::application_directories_category::putty_not_found);
         status = std::move(failure);
         return;
     }

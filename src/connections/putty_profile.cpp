@@ -71,7 +71,8 @@ bool write_setting(QSettings& settings, QString const& key, QVariant const& valu
         return true;
     }
     result::stack failure;
-    auto& item = failure.push_item(status::settings_error_category::instance(), 1);
+    auto& item = failure.push_item(status::settings_error_category::instance(),
+                                   status::settings_error_category::cannot_set);
     item.set_argument("status", status_name(settings.status()));
     item.set_argument("field", key.toStdString());
     item.set_argument("value", value_text(value).toStdString());

@@ -12,7 +12,9 @@ namespace {
 
 QDir report_missing(QString const& path, result::stack& status) {
     result::stack failure;
-    failure.push_item(status::application_directories_category::instance(), 1)
+    failure
+        .push_item(status::application_directories_category::instance(),
+                   status::application_directories_category::directory_not_found)
         .set_argument("path", QDir::toNativeSeparators(path).toStdString());
     status = std::move(failure);
     return QDir(QString());

@@ -51,7 +51,8 @@ installation_config installation_config::load(QString const& executable_dir) {
     QFile file(QDir::toNativeSeparators(etc.filePath(QStringLiteral("config.json"))));
     if (!file.open(QIODevice::ReadOnly)) {
         result::stack failure;
-        set_file_error_arguments(failure.push_item(status::persist_session_category::instance(), 3),
+        set_file_error_arguments(failure.push_item(status::persist_session_category::instance(),
+                                                   status::persist_session_category::file_error),
                                  file.fileName(), static_cast<unsigned>(file.error()),
                                  file.errorString());
         config.status = std::move(failure);

@@ -39,12 +39,14 @@ bool sorted_before(session const& a, session const& b) {
 session read_session_file(QFileInfo const& info, result::stack& status) {
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly)) {
-        fail_with_file(status::load_session_category::instance(), 12, file, status);
+        fail_with_file(status::load_session_category::instance(),
+                       status::load_session_category::file_error, file, status);
         return {};
     }
     if (file.size() > detail::session_store::max_file_size) {
         result::stack failure;
-        set_file_error_arguments(failure.push_item(status::load_session_category::instance(), 12),
+        set_file_error_arguments(failure.push_item(status::load_session_category::instance(),
+                                                   status::load_session_category::file_error),
                                  file.fileName(), static_cast<unsigned>(QFileDevice::ReadError),
                                  QStringLiteral("File too large"));
         status = std::move(failure);
@@ -52,7 +54,8 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
     }
     std::optional<QJsonDocument> const document = parse_json(file.readAll());
     if (!document) {
-        fail_with_file(status::load_session_category::instance(), 12, file, status);
+        fail_with_file(status::load_session_category::instance(),
+                       status::load_session_category::file_error, file, status);
         return {};
     }
     session s = session_from_json(*document, status);
@@ -112,7 +115,9 @@ session session_store::find_session(QString const& name, result::stack& status) 
                                  [&](session const& s) { return s.nome == name; });
     if (it == sessions.end()) {
         result::stack failure;
-        failure.push_item(status::load_session_category::instance(), 8)
+        failure
+            .push_item(status::load_session_category::instance(),
+                       status::load_session_category::not_found)
             .set_argument("session-name", name.toStdString());
         status = std::move(failure);
         return {};
@@ -144,14 +149,16 @@ void session_store::save_session(session const& s, result::stack& status) const 
     // disk leaves the previous content, never a truncated file.
     QSaveFile file(folder.filePath(s.id + json_suffix));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        fail_with_file(status::persist_session_category::instance(), 3, file, status);
+        fail_with_file(status::persist_session_category::instance(),
+                       status::persist_session_category::file_error, file, status);
         return;
     }
     // Readable by its user only: whoever reads the file can decrypt its
     // secret on this machine.
     if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
         file.write(content) != content.size() || !file.commit()) {
-        fail_with_file(status::persist_session_category::instance(), 3, file, status);
+        fail_with_file(status::persist_session_category::instance(),
+                       status::persist_session_category::file_error, file, status);
         return;
     }
 }
@@ -162,7 +169,8 @@ void session_store::remove_profile(session const& s, result::stack& status) cons
         return;
     }
     result::stack failure;
-    auto& item = failure.push_item(status::persist_session_category::instance(), 3);
+    auto& item = failure.push_item(status::persist_session_category::instance(),
+                                   status::persist_session_category::file_error);
     item.set_argument("id", s.id.toStdString());
     item.set_argument("nome", s.nome.toStdString());
     set_file_error_arguments(item, profile.fileName(), static_cast<unsigned>(profile.error()),
@@ -186,7 +194,9 @@ void session_store::remove_file(session const& s, result::stack& status) const {
     QFile file(folder.filePath(name));
     if (file.exists() && !file.remove()) {
         result::stack failure;
-        failure.push_item(status::persist_session_category::instance(), 2)
+        failure
+            .push_item(status::persist_session_category::instance(),
+                       status::persist_session_category::cannot_remove)
             .set_argument("nome", s.nome.toStdString());
         status = std::move(failure);
     }

@@ -36,7 +36,9 @@ QByteArray printer_list(QJsonObject const& request, QString const& connection_id
     std::optional<connection> const found = manager::instance().find(connection_id);
     if (!found) {
         stack local;
-        local.push_item(kelvra::status::manager_category::instance(), 1)
+        local
+            .push_item(kelvra::status::manager_category::instance(),
+                       kelvra::status::manager_category::unknown_connection_id)
             .set_argument("id", connection_id.toStdString());
         result = std::move(local);
         return {};
