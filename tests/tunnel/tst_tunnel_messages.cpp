@@ -101,8 +101,9 @@ private slots:
         // Escaped as Qt's own writer escapes.
         error("id with characters to escape",
               "{\"connection_id\":\"a\\\"b\\\\c\\u0001\\b\\f\\n\\r\\t\\u001f\\u007f/\\u00e9\\u20ac"
-              "\\ud83d\\ude00\",\"kind\":\"x\"}",
-              "a\\\"b\\\\c\\u0001\\b\\f\\n\\r\\t\\u001f\x7f/\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+              "\\ud83d\\ude00\\ud83dy\\ude00\\ud83d\",\"kind\":\"x\"}",
+              "a\\\"b\\\\c\\u0001\\b\\f\\n\\r\\t\\u001f\x7f/\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"
+              "\\ud83dy\\ude00\\ud83d",
               4, kind_invalid);
         error("printRequest", request_json(id, "printRequest"), id, 4, kind_invalid);
         error("version missing", request_json(id, list, ""), id, 3, element_missing);
