@@ -2,7 +2,7 @@
 #include "crypto/detail/linux/dbus_call_property.hpp"
 #include "crypto/detail/linux/installation_identity.hpp"
 #include "crypto/detail/linux/read_device_number.hpp"
-#include "crypto/detail/linux/status.hpp"
+#include "crypto/status.hpp"
 #include "support/private_bus.hpp"
 
 #include <QDir>
@@ -98,7 +98,7 @@ public:
         mount("mapper/vg-root");
     }
 
-    identity::system_paths paths;
+    kelvra::crypto::system_paths paths;
     QByteArray numbers; // the program's device, "MAJ:MIN"
 
 private:
@@ -166,7 +166,7 @@ private slots:
         start_standin(standin);
         core::result::stack status;
         std::string const found =
-            identity::get_installation_identity(machine.paths, nullptr, status);
+            kelvra::crypto::get_installation_identity(machine.paths, nullptr, status);
         QVERIFY2(!status.has_failed(), kelvra::describe_stack(status).c_str());
         QCOMPARE(QString::fromStdString(found), expected);
     }
@@ -233,10 +233,11 @@ private slots:
         start_standin(drive_of("sdc3", "disk_c", "SER-C"));
         core::result::stack status;
         std::string const found =
-            identity::get_installation_identity(machine.paths, nullptr, status);
+            kelvra::crypto::get_installation_identity(machine.paths, nullptr, status);
         QCOMPARE(status.get_value(), code);
         QCOMPARE(found, std::string(code == 0 ? "SER-C" : ""));
-        QVERIFY(code == 0 || is_category(status, identity::status::device_category::instance()));
+        QVERIFY(code == 0 ||
+                is_category(status, kelvra::crypto::status::device_category::instance()));
         if (code == 1) {
             QCOMPARE(QString::fromStdString(argument(status, "description")),
                      description.replace(QStringLiteral("<root>/"), root));
@@ -338,9 +339,9 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         core::result::stack status;
-        QVERIFY(identity::get_installation_identity(machine.paths, nullptr, status).empty());
+        QVERIFY(kelvra::crypto::get_installation_identity(machine.paths, nullptr, status).empty());
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(is_category(status, identity::status::dbus_category::instance()));
+        QVERIFY(is_category(status, kelvra::crypto::status::dbus_category::instance()));
         QCOMPARE(status.size(), std::size_t(1));
         QCOMPARE(status.get_value(), code);
         QCOMPARE(QString::fromStdString(argument(status, name.toLatin1().constData())), value);
@@ -354,7 +355,7 @@ private slots:
             std::string result;
             for (int i = 0; i < 5 && result != "failed"; ++i) {
                 core::result::stack status;
-                result = identity::get_installation_identity(machine.paths, nullptr, status);
+                result = kelvra::crypto::get_installation_identity(machine.paths, nullptr, status);
                 if (status.has_failed()) {
                     result = "failed";
                 }
@@ -375,11 +376,11 @@ private slots:
         QTemporaryDir dir;
         QString const program = QStringLiteral(KELVRA_IDENTITY_DIAGNOSTIC);
         QVERIFY(QFile::link(program, dir.filePath(QStringLiteral("exe"))));
-        identity::system_paths paths;
+        kelvra::crypto::system_paths paths;
         paths.program_link = dir.filePath(QStringLiteral("exe")).toStdString();
-        identity::identity_trace trace;
+        kelvra::crypto::identity_trace trace;
         core::result::stack status;
-        identity::get_installation_identity(paths, &trace, status);
+        kelvra::crypto::get_installation_identity(paths, &trace, status);
         if (!trace.found_mount) {
             QSKIP("the build folder's file system is not in this machine's mount table");
         }

@@ -6,14 +6,14 @@
 // failure with every item's category, message and arguments. Exit status 0
 // when the identity was found, 1 otherwise.
 #include "core/describe_stack.hpp"
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_identity.hpp"
 
 #include <sys/sysmacros.h>
 
 #include <cstdio>
 #include <string>
 
-namespace linux_identity = kelvra::crypto::detail::linux;
+namespace crypto = kelvra::crypto;
 
 namespace {
 
@@ -29,9 +29,9 @@ std::string quoted(std::string const& text) {
 
 int main() {
     brano::core::v6::result::stack status;
-    linux_identity::identity_trace trace;
+    crypto::identity_trace trace;
     std::string const identity =
-        linux_identity::get_installation_identity(linux_identity::system_paths{}, &trace, status);
+        crypto::get_installation_identity(crypto::system_paths{}, &trace, status);
 
     if (!trace.program.empty()) {
         print_line("programa", trace.program);
