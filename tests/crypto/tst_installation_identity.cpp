@@ -5,6 +5,7 @@
 #include "crypto/status.hpp"
 #include "support/private_bus.hpp"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -428,6 +429,29 @@ private slots:
             no_bus.constData());
         QVERIFY(no_bus.contains("    message: "));
         QVERIFY(!no_bus.contains("identidade:"));
+    }
+
+    // Installing again replaces the program under a running copy, which must
+    // still find its file system.
+    void program_replaced_while_running() {
+        kelvra::crypto::identity_trace own;
+        core::result::stack status;
+        kelvra::crypto::get_installation_identity(kelvra::crypto::system_paths{}, &own, status);
+        if (!own.found_mount) {
+            QSKIP("the build folder's file system is not in this machine's mount table");
+        }
+        QTemporaryDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/run-XXXXXX"));
+        QString const program = dir.filePath(QStringLiteral("identity_probe"));
+        QVERIFY(QFile::copy(QStringLiteral(KELVRA_IDENTITY_PROBE), program));
+        QProcess probe;
+        probe.start(program, QStringList());
+        QVERIFY(probe.waitForStarted(30000));
+        QVERIFY(QFile::remove(program));
+        QVERIFY(QFile::copy(QStringLiteral(KELVRA_IDENTITY_PROBE), program));
+        probe.write("\n");
+        QVERIFY(probe.waitForFinished(30000));
+        QCOMPARE(probe.readAllStandardOutput(),
+                 QByteArray::fromStdString(own.mount.source_path + "\n"));
     }
 };
 

@@ -157,8 +157,12 @@ std::string compute_identity(system_paths const& paths, identity_trace* trace,
     if (trace != nullptr) {
         trace->program = program;
     }
+    // The link itself, not the path read from it: once the program file was
+    // replaced or removed (installing again over a running copy) that path
+    // reads ".../kelvra (deleted)", while the kernel's link still leads to
+    // the running file.
     struct stat program_stat {};
-    if (::stat(program.c_str(), &program_stat) != 0) {
+    if (::stat(paths.program_link.c_str(), &program_stat) != 0) {
         int const error = errno;
         report_internal("stat() returned -1", error, status);
         return {};
