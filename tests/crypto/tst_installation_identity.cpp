@@ -2,12 +2,12 @@
 #include "crypto/detail/linux/dbus_call_property.hpp"
 #include "crypto/detail/linux/installation_identity.hpp"
 #include "crypto/detail/linux/read_device_number.hpp"
+#include "crypto/installation_identity.hpp"
 #include "crypto/status.hpp"
 #include "support/private_bus.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,36 +21,29 @@
 #include <unistd.h>
 
 namespace core = brano::core::v6;
-namespace identity = kelvra::crypto::detail::linux;
+namespace crypto = kelvra::crypto;
+namespace linux_detail = kelvra::crypto::detail::linux;
 
 namespace {
 
-QString const drives = QStringLiteral("/org/freedesktop/UDisks2/drives/");
+QString const drives = "/org/freedesktop/UDisks2/drives/";
 
 std::string argument(core::result::stack const& stack, char const* name) {
     std::string const* value = stack.begin()->find_argument(name);
     return value == nullptr ? std::string("<missing>") : *value;
 }
 
-bool is_category(core::result::stack const& stack, core::result::category const& category) {
-    return stack.has_failed() && &stack.begin()->get_category() == &category;
-}
-
 // A machine in a temporary folder: the program and the link to it, a mount
 // table, /dev and sysfs, with `paths` pointing at them.
-class fake_system {
-public:
+struct fake_system {
     fake_system() {
-        root_ = QDir(dir_.path()).canonicalPath();
-        write(QStringLiteral("bin/kelvra"), "program");
-        link(path(QStringLiteral("bin/kelvra")), QStringLiteral("exe"));
+        write("bin/kelvra", "program");
+        QFile::link(root + "bin/kelvra", root + "exe");
         struct stat program {};
-        ::stat(QFile::encodeName(path(QStringLiteral("bin/kelvra"))).constData(), &program);
+        ::stat(QFile::encodeName(root + "bin/kelvra").constData(), &program);
         numbers = QByteArray::number(major(program.st_dev)) + ':' +
                   QByteArray::number(minor(program.st_dev));
-        auto at = [this](char const* relative) {
-            return path(QLatin1String(relative)).toStdString();
-        };
+        auto at = [this](char const* relative) { return (root + relative).toStdString(); };
         paths.program_link = at("exe");
         paths.mountinfo = at("mountinfo");
         paths.dev = at("dev/");
@@ -59,57 +52,61 @@ public:
         paths.sys_dev_block = at("sys/dev/block/");
     }
 
-    QString path(QString const& relative) const { return root_ + QLatin1Char('/') + relative; }
-
     void write(QString const& relative, QByteArray const& content) const {
-        QDir().mkpath(QFileInfo(path(relative)).path());
-        QFile file(path(relative));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
-
-    void link(QString const& target, QString const& relative) const {
-        QDir().mkpath(QFileInfo(path(relative)).path());
-        QVERIFY(QFile::link(target, path(relative)));
+        QDir().mkpath(QFileInfo(root + relative).path());
+        QFile file(root + relative);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
 
     // The program's file system mounted from <root>/dev/`name`, after another entry.
     void mount(QByteArray const& name) const {
-        QByteArray const source = QFile::encodeName(path(QStringLiteral("dev/"))) + name;
-        write(QStringLiteral("mountinfo"), "30 1 8:99 / /a rw - ext4 /dev/other rw\n31 1 " +
-                                               numbers + " / /b rw - ext4 " + source + " rw\n");
+        write("mountinfo", "30 1 8:99 / /a rw - ext4 /dev/other rw\n31 1 " + numbers +
+                               " / /b rw - ext4 " + QFile::encodeName(root) + "dev/" + name +
+                               " rw\n");
     }
 
     // ... from device-mapper volume vg-root (dm-3, 253:3) over `slaves`; a
     // slave whose name ends in a digit is a partition.
     void mapper(QStringList const& slaves) const {
-        write(QStringLiteral("dev/dm-3"), {});
-        link(QStringLiteral("../dm-3"), QStringLiteral("dev/mapper/vg-root"));
-        write(QStringLiteral("sys/block/dm-3/dev"), "253:3\n");
-        QDir().mkpath(path(QStringLiteral("sys/dev/block/253:3/slaves")));
+        write("dev/mapper/.keep", {});
+        write("dev/dm-3", {});
+        QFile::link("../dm-3", root + "dev/mapper/vg-root");
+        write("sys/block/dm-3/dev", "253:3\n");
+        QDir().mkpath(root + "sys/dev/block/253:3/slaves");
         for (int i = 0; i < slaves.size(); ++i) {
-            QString const folder = QStringLiteral("sys/devices/") + slaves[i];
-            write(folder + QStringLiteral("/dev"), "8:" + QByteArray::number(i) + '\n');
+            write("sys/devices/" + slaves[i] + "/dev", "8:" + QByteArray::number(i) + '\n');
             if (slaves[i].back().isDigit()) {
-                write(folder + QStringLiteral("/start"), "2048\n");
+                write("sys/devices/" + slaves[i] + "/start", "2048\n");
             }
-            link(QStringLiteral("../../../../devices/") + slaves[i],
-                 QStringLiteral("sys/dev/block/253:3/slaves/") + slaves[i]);
+            QFile::link("../../../../devices/" + slaves[i],
+                        root + "sys/dev/block/253:3/slaves/" + slaves[i]);
         }
         mount("mapper/vg-root");
     }
 
-    kelvra::crypto::system_paths paths;
+    QTemporaryDir dir;
+    QString const root = QDir(dir.path()).canonicalPath() + '/';
+    crypto::system_paths paths;
     QByteArray numbers; // the program's device, "MAJ:MIN"
-
-private:
-    QTemporaryDir dir_;
-    QString root_;
 };
 
 QStringList drive_of(QString const& element, QString const& drive, QString const& serial) {
-    return {QStringLiteral("--block"), element + QStringLiteral("=o:") + drives + drive,
-            QStringLiteral("--drive"), drives + drive + QStringLiteral("=s:") + serial};
+    return {"--block", element + "=o:" + drives + drive, "--drive",
+            drives + drive + "=s:" + serial};
+}
+
+// What the identity finds on this machine for the program at `program`, up
+// to the bus.
+crypto::identity_trace trace_of(QString const& program) {
+    QTemporaryDir dir;
+    crypto::system_paths paths;
+    paths.program_link = dir.filePath("exe").toStdString();
+    crypto::identity_trace trace;
+    core::result::stack status;
+    if (QFile::link(program, dir.filePath("exe"))) {
+        crypto::get_installation_identity(paths, &trace, status);
+    }
+    return trace;
 }
 
 } // namespace
@@ -125,8 +122,8 @@ class tst_installation_identity : public QObject {
 
 private slots:
     void initTestCase() {
-        bus_ = std::make_unique<kelvra::testing::private_bus>(
-            QStringLiteral(KELVRA_PRIVATE_BUS_CONFIG), QStringLiteral(KELVRA_UDISKS2_STANDIN));
+        bus_ = std::make_unique<kelvra::testing::private_bus>(KELVRA_PRIVATE_BUS_CONFIG,
+                                                              KELVRA_UDISKS2_STANDIN);
         QVERIFY2(bus_->is_running(), qPrintable(bus_->error()));
     }
 
@@ -166,8 +163,7 @@ private slots:
         }
         start_standin(standin);
         core::result::stack status;
-        std::string const found =
-            kelvra::crypto::get_installation_identity(machine.paths, nullptr, status);
+        std::string const found = crypto::get_installation_identity(machine.paths, nullptr, status);
         QVERIFY2(!status.has_failed(), kelvra::describe_stack(status).c_str());
         QCOMPARE(QString::fromStdString(found), expected);
     }
@@ -201,7 +197,7 @@ private slots:
         row("program link missing", {}, "exe", 1, "readlink() returned -1");
         row("program gone", {}, "bin/kelvra", 1, "stat() returned -1");
         row("volume outside /dev", {}, "<outside>", 3);
-        QString const call = QStringLiteral("Ocorreu um erro ao executar a função ");
+        QString const call = "Ocorreu um erro ao executar a função ";
         row("dangling volume link", {}, "dev/dm-3", 1,
             call + "realpath com o path '<root>/dev/mapper/vg-root'");
         row("no dev attribute", {}, "sys/block/dm-3/dev", 1,
@@ -219,29 +215,26 @@ private slots:
         QFETCH(QString, description);
         fake_system machine;
         machine.mapper({"sda1"});
-        QString const root = machine.path(QString());
         if (!mountinfo.isEmpty()) {
-            machine.write(QStringLiteral("mountinfo"),
-                          mountinfo.replace("<program>", machine.numbers)
-                              .replace("<root>/", QFile::encodeName(root)));
-        } else if (removed == QLatin1String("<outside>")) {
-            machine.paths.dev = machine.path(QStringLiteral("elsewhere/")).toStdString();
-        } else if (QFileInfo(machine.path(removed)).isDir()) {
-            QVERIFY(QDir(machine.path(removed)).removeRecursively());
+            machine.write("mountinfo", mountinfo.replace("<program>", machine.numbers)
+                                           .replace("<root>/", QFile::encodeName(machine.root)));
+        } else if (removed == "<outside>") {
+            machine.paths.dev = (machine.root + "elsewhere/").toStdString();
         } else {
-            QVERIFY(QFile::remove(machine.path(removed)));
+            QVERIFY(QFileInfo(machine.root + removed).isDir()
+                        ? QDir(machine.root + removed).removeRecursively()
+                        : QFile::remove(machine.root + removed));
         }
         start_standin(drive_of("sdc3", "disk_c", "SER-C"));
         core::result::stack status;
-        std::string const found =
-            kelvra::crypto::get_installation_identity(machine.paths, nullptr, status);
+        std::string const found = crypto::get_installation_identity(machine.paths, nullptr, status);
         QCOMPARE(status.get_value(), code);
         QCOMPARE(found, std::string(code == 0 ? "SER-C" : ""));
         QVERIFY(code == 0 ||
-                is_category(status, kelvra::crypto::status::device_category::instance()));
+                &status.begin()->get_category() == &crypto::status::device_category::instance());
         if (code == 1) {
             QCOMPARE(QString::fromStdString(argument(status, "description")),
-                     description.replace(QStringLiteral("<root>/"), root));
+                     description.replace("<root>/", machine.root));
             QCOMPARE(argument(status, "errno-code"), std::string("2"));
         }
     }
@@ -250,12 +243,12 @@ private slots:
     void program_link_must_fit() {
         QTemporaryDir dir;
         std::string const target = "/" + std::string(30, 'x');
-        std::string const link = dir.filePath(QStringLiteral("exe")).toStdString();
+        std::string const link = dir.filePath("exe").toStdString();
         QVERIFY(::symlink(target.c_str(), link.c_str()) == 0);
         core::result::stack status;
-        QCOMPARE(identity::read_program_path(link, 32, status), target); // room for the zero
+        QCOMPARE(linux_detail::read_program_path(link, 32, status), target); // room for the zero
         QVERIFY(!status.has_failed());
-        QVERIFY(identity::read_program_path(link, 31, status).empty()); // fills the buffer
+        QVERIFY(linux_detail::read_program_path(link, 31, status).empty()); // fills the buffer
         QCOMPARE(status.get_value(), 1);
         QCOMPARE(argument(status, "errno-code"), std::string("36"));
     }
@@ -273,10 +266,10 @@ private slots:
         QFETCH(int, major);
         QFETCH(int, minor);
         fake_system machine;
-        machine.write(QStringLiteral("dev"), text);
+        machine.write("dev", text);
         core::result::stack status;
-        identity::device_number const number =
-            identity::read_device_number(machine.path(QStringLiteral("dev")).toStdString(), status);
+        linux_detail::device_number const number =
+            linux_detail::read_device_number((machine.root + "dev").toStdString(), status);
         QVERIFY(!status.has_failed());
         QCOMPARE(number.major, major);
         QCOMPARE(number.minor, minor);
@@ -285,7 +278,6 @@ private slots:
     void object_path_elements_data() {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QByteArray>("element");
-        QTest::newRow("device-mapper node") << QByteArray("dm-0") << QByteArray("dm_2d0");
         QTest::newRow("underscore stays") << QByteArray("md_127") << QByteArray("md_127");
         QTest::newRow("dot and slash") << QByteArray("a.b/c") << QByteArray("a_2eb_2fc");
         QTest::newRow("UTF-8 bytes") << QByteArray("d\xc3\xa9") << QByteArray("d_c3_a9");
@@ -295,7 +287,7 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QByteArray, element);
         QCOMPARE(
-            QByteArray::fromStdString(identity::escape_object_path_element(name.toStdString())),
+            QByteArray::fromStdString(linux_detail::escape_object_path_element(name.toStdString())),
             element);
     }
 
@@ -309,11 +301,11 @@ private slots:
                       char const* value, QByteArray const& device = "sda2") {
             QTest::newRow(name) << device << standin << code << key << value;
         };
-        QString const drive = drives + QStringLiteral("disk_a");
+        QString const drive = drives + "disk_a";
         QStringList const a2 = drive_of("sda2", "disk_a", "WD-A1");
         row("no UDisks2 on the bus", {}, 2, "error-name",
             "org.freedesktop.DBus.Error.ServiceUnknown");
-        // The stand-in answers after 5 s; the call must give up long before.
+        // The stand-in answers after 5 s: a call that waited for it would succeed.
         row("late reply", a2 + QStringList{"--delay-ms", "5000"}, 2, "error-name",
             "org.freedesktop.DBus.Error.NoReply");
         row("reply without arguments", {"--block", "sda2=none:"}, 2, "Arg-2", "Drive");
@@ -337,13 +329,10 @@ private slots:
         if (!standin.isEmpty()) {
             start_standin(standin);
         }
-        QElapsedTimer clock;
-        clock.start();
         core::result::stack status;
-        QVERIFY(kelvra::crypto::get_installation_identity(machine.paths, nullptr, status).empty());
-        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(is_category(status, kelvra::crypto::status::dbus_category::instance()));
+        QVERIFY(crypto::get_installation_identity(machine.paths, nullptr, status).empty());
         QCOMPARE(status.size(), std::size_t(1));
+        QVERIFY(&status.begin()->get_category() == &crypto::status::dbus_category::instance());
         QCOMPARE(status.get_value(), code);
         QCOMPARE(QString::fromStdString(argument(status, name.toLatin1().constData())), value);
     }
@@ -356,10 +345,8 @@ private slots:
             std::string result;
             for (int i = 0; i < 5 && result != "failed"; ++i) {
                 core::result::stack status;
-                result = kelvra::crypto::get_installation_identity(machine.paths, nullptr, status);
-                if (status.has_failed()) {
-                    result = "failed";
-                }
+                result = crypto::get_installation_identity(machine.paths, nullptr, status);
+                result = status.has_failed() ? "failed" : result;
             }
             return result;
         };
@@ -373,85 +360,78 @@ private slots:
     }
 
     void diagnostic_program() {
-        // What the program will find for itself, up to the bus.
-        QTemporaryDir dir;
-        QString const program = QStringLiteral(KELVRA_IDENTITY_DIAGNOSTIC);
-        QVERIFY(QFile::link(program, dir.filePath(QStringLiteral("exe"))));
-        kelvra::crypto::system_paths paths;
-        paths.program_link = dir.filePath(QStringLiteral("exe")).toStdString();
-        kelvra::crypto::identity_trace trace;
-        core::result::stack status;
-        kelvra::crypto::get_installation_identity(paths, &trace, status);
+        QString const program = KELVRA_IDENTITY_DIAGNOSTIC;
+        crypto::identity_trace const trace = trace_of(program);
         if (!trace.found_mount) {
             QSKIP("the build folder's file system is not in this machine's mount table");
         }
-        QStringList table;
-        for (auto const& name : trace.block_devices) {
-            std::string const kernel = name.rfind("/dev/", 0) == 0 ? name.substr(5) : name;
-            table += drive_of(QString::fromStdString(identity::escape_object_path_element(kernel)),
-                              QStringLiteral("disk_0"), QStringLiteral("DIAG-SERIAL"));
-        }
-        if (!table.isEmpty()) {
-            start_standin(table);
-        }
         QProcess diagnostic;
-        auto run = [&diagnostic, &program] {
+        auto run = [&](QString const& serial) {
+            QStringList table;
+            for (auto const& name : trace.block_devices) {
+                std::string const kernel = name.rfind("/dev/", 0) == 0 ? name.substr(5) : name;
+                table += drive_of(
+                    QString::fromStdString(linux_detail::escape_object_path_element(kernel)),
+                    "disk_0", serial);
+            }
+            if (!table.isEmpty()) {
+                start_standin(table);
+            }
             diagnostic.start(program, QStringList());
             return diagnostic.waitForFinished(30000) ? diagnostic.readAllStandardOutput()
                                                      : QByteArray("did not finish");
         };
-
-        QByteArray const output = run();
+        // Drives without serials (or none at all): a key any machine can rebuild.
+        QByteArray const empty = run("");
         QCOMPARE(diagnostic.exitCode(), 0);
-        QVERIFY2(output.startsWith("programa: " + QFile::encodeName(program) + "\nmontagem: "),
-                 output.constData());
-        QVERIFY2(output.contains(' ' + QByteArray::fromStdString(trace.mount.source_path) +
-                                 "\ndispositivos: "),
-                 output.constData());
-        QByteArray const serial = table.isEmpty() ? "" : "DIAG-SERIAL";
-        QVERIFY2(output.contains("identidade: \"" + serial + "\"\n"), output.constData());
-        if (table.isEmpty()) {
+        QVERIFY2(empty.startsWith("programa: " + QFile::encodeName(program) + "\nmontagem: ") &&
+                     empty.contains(' ' + QByteArray::fromStdString(trace.mount.source_path) +
+                                    "\ndispositivos: ") &&
+                     empty.contains("identidade: \"\"\naviso: a identidade desta instalação "
+                                    "está vazia (") &&
+                     empty.endsWith("quem copiar os arquivos das sessões pode decifrá-los em "
+                                    "outra máquina.\n"),
+                 empty.constData());
+        if (trace.block_devices.empty()) {
             return;
         }
-        QVERIFY2(output.contains(" -> " + drives.toUtf8() + "disk_0 serial \"DIAG-SERIAL\"\n"),
+        QByteArray const output = run("DIAG-SERIAL");
+        QCOMPARE(diagnostic.exitCode(), 0);
+        QVERIFY2(output.endsWith(" -> " + drives.toUtf8() +
+                                 "disk_0 serial \"DIAG-SERIAL\"\nidentidade: \"DIAG-SERIAL\"\n"),
                  output.constData());
 
         // No bus at all where the system bus should be.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
-                           QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("no-bus")));
+        environment.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/no-bus");
         diagnostic.setProcessEnvironment(environment);
-        QByteArray const no_bus = run();
+        QByteArray const no_bus = run("DIAG-SERIAL");
         QCOMPARE(diagnostic.exitCode(), 1);
-        QVERIFY2(
-            no_bus.contains("falha:\nkelvra-crypto-linux-dbus: Ocorreu um erro interno no dbus\n"
-                            "    name: org.freedesktop.DBus.Error."),
-            no_bus.constData());
-        QVERIFY(no_bus.contains("    message: "));
-        QVERIFY(!no_bus.contains("identidade:"));
+        QVERIFY2(no_bus.contains("falha:\nkelvra-crypto-linux-dbus: Ocorreu um erro interno no "
+                                 "dbus\n    name: org.freedesktop.DBus.Error.") &&
+                     !no_bus.contains("identidade:"),
+                 no_bus.constData());
     }
 
     // Installing again replaces the program under a running copy, which must
     // still find its file system.
     void program_replaced_while_running() {
-        kelvra::crypto::identity_trace own;
-        core::result::stack status;
-        kelvra::crypto::get_installation_identity(kelvra::crypto::system_paths{}, &own, status);
-        if (!own.found_mount) {
+        QString const original = KELVRA_IDENTITY_PROBE;
+        crypto::identity_trace const trace = trace_of(original);
+        if (!trace.found_mount) {
             QSKIP("the build folder's file system is not in this machine's mount table");
         }
-        QTemporaryDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/run-XXXXXX"));
-        QString const program = dir.filePath(QStringLiteral("identity_probe"));
-        QVERIFY(QFile::copy(QStringLiteral(KELVRA_IDENTITY_PROBE), program));
+        QTemporaryDir dir(QFileInfo(original).path() + "/run-XXXXXX");
+        QString const program = dir.filePath("identity_probe");
+        QVERIFY(QFile::copy(original, program));
         QProcess probe;
         probe.start(program, QStringList());
         QVERIFY(probe.waitForStarted(30000));
-        QVERIFY(QFile::remove(program));
-        QVERIFY(QFile::copy(QStringLiteral(KELVRA_IDENTITY_PROBE), program));
+        QVERIFY(QFile::remove(program) && QFile::copy(original, program));
         probe.write("\n");
         QVERIFY(probe.waitForFinished(30000));
         QCOMPARE(probe.readAllStandardOutput(),
-                 QByteArray::fromStdString(own.mount.source_path + "\n"));
+                 QByteArray::fromStdString(trace.mount.source_path + "\n"));
     }
 };
 
