@@ -42,6 +42,8 @@ struct drive_record {
 // What a computation of the identity went through, step by step, for the
 // support diagnostic. Filled as far as the computation got.
 struct identity_trace {
+    // The path read from the program link; it ends in " (deleted)" once the
+    // running file was replaced or removed.
     std::string program;
     bool found_mount = false;
     mount_entry mount;
