@@ -1,13 +1,13 @@
 #include "support/machine_identity.hpp"
 
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_identity.hpp"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 namespace kelvra::testing {
 
-namespace identity = kelvra::crypto::detail::linux;
+namespace identity = kelvra::crypto;
 
 machine_identity::machine_identity()
     : bus_(std::make_unique<private_bus>(QStringLiteral(KELVRA_PRIVATE_BUS_CONFIG),
