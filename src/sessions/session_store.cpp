@@ -1,10 +1,10 @@
 #include "sessions/session_store.hpp"
 
-#include "connections/putty_profile.hpp"
 #include "core/application_directory.hpp"
 #include "core/file_error.hpp"
 #include "core/json_document.hpp"
 #include "core/status.hpp"
+#include "sessions/putty_session_path.hpp"
 #include "sessions/session_json.hpp"
 
 #include <QCoreApplication>
@@ -164,8 +164,9 @@ void session_store::save_session(session const& s, result::stack& status) const 
 }
 
 void session_store::remove_profile(session const& s, result::stack& status) const {
+    // Only a regular file is a profile: a folder at its path is none.
     QFile profile(putty_session_path(s.nome));
-    if (!profile.exists() || profile.remove()) {
+    if (!QFileInfo(profile).isFile() || profile.remove()) {
         return;
     }
     result::stack failure;
