@@ -80,11 +80,19 @@ bool session_store::sessions_directory_exists(result::stack& status) const {
 
 QVector<session> session_store::load_sessions(result::stack& status) const {
     result::stack local;
-    if (!sessions_directory_exists(local) || local.has_failed()) {
+    // Only a missing "sessions" folder is an empty store; a missing "var"
+    // is a broken installation.
+    bool const exists = sessions_directory_exists(local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return {};
+    }
+    if (!exists) {
         return {};
     }
     QDir const folder = sessions_directory(executable_dir_, local);
     if (local.has_failed()) {
+        status = std::move(local);
         return {};
     }
 
