@@ -52,7 +52,7 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
         status = std::move(failure);
         return {};
     }
-    std::optional<QJsonDocument> const document = parse_json(file.readAll());
+    std::optional<QJsonDocument> const document = parse_json_file(file.readAll());
     if (!document) {
         fail_with_file(status::load_session_category::instance(),
                        status::load_session_category::file_error, file, status);
