@@ -210,6 +210,12 @@ QJsonDocument session_to_json(session const& s) {
 }
 
 session session_from_json(QJsonDocument const& document, result::stack& status) {
+    installation_key_once installation_key;
+    return session_from_json(document, installation_key, status);
+}
+
+session session_from_json(QJsonDocument const& document, installation_key_once& installation_key,
+                          result::stack& status) {
     session s;
     if (!document.isObject()) {
         return s;
@@ -239,7 +245,7 @@ session session_from_json(QJsonDocument const& document, result::stack& status) 
                        bool_field(s.maximized, key_maximized),
                        // Version 1 kept the command and the path only
                        // inside the session key text.
-                       [&] { recover_command_and_path(s, status); }});
+                       [&] { recover_command_and_path(s, installation_key, status); }});
         break;
     case current_version:
         read_in_order(status, {string_field(s.nome, key_nome), string_field(s.host, key_host),

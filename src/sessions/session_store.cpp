@@ -36,7 +36,8 @@ bool sorted_before(session const& a, session const& b) {
 }
 
 // Reads one session file; the id is the file name up to its first dot.
-session read_session_file(QFileInfo const& info, result::stack& status) {
+session read_session_file(QFileInfo const& info, installation_key_once& installation_key,
+                          result::stack& status) {
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly)) {
         fail_with_file(status::load_session_category::instance(),
@@ -58,7 +59,7 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
                        status::load_session_category::file_error, file, status);
         return {};
     }
-    session s = session_from_json(*document, status);
+    session s = session_from_json(*document, installation_key, status);
     s.id = info.baseName();
     s.file_name = info.fileName();
     return s;
@@ -68,7 +69,8 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
 
 namespace detail {
 
-session_store::session_store(QString executable_dir) : executable_dir_(std::move(executable_dir)) {}
+session_store::session_store(QString executable_dir, installation_key_source key_source)
+    : executable_dir_(std::move(executable_dir)), key_source_(std::move(key_source)) {}
 
 bool session_store::sessions_directory_exists(result::stack& status) const {
     QDir const var = application_directory(executable_dir_, QStringLiteral("var"), status);
@@ -100,8 +102,9 @@ QVector<session> session_store::load_sessions(result::stack& status) const {
         folder.entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::NoSort);
     QVector<session> sessions;
     sessions.reserve(files.size());
+    installation_key_once installation_key(key_source_);
     for (QFileInfo const& info : files) {
-        session s = read_session_file(info, local);
+        session s = read_session_file(info, installation_key, local);
         if (local.has_failed()) {
             status = std::move(local);
             return {};
