@@ -43,11 +43,6 @@ constexpr std::array<colour, 22> default_colours{{
     {"Colour21", 255, 255, 255},
 }};
 
-bool is_plain(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '-' || c == '.' || c == '@' || c == '_';
-}
-
 char const* status_name(QSettings::Status s) {
     switch (s) {
     case QSettings::NoError:
@@ -178,29 +173,6 @@ private:
 };
 
 } // namespace
-
-QString munge_session_name(QString const& name) {
-    static char const hex[] = "0123456789ABCDEF";
-    QByteArray const utf8 = name.toUtf8();
-    QByteArray out;
-    out.reserve(utf8.size() * 3);
-    for (char c : utf8) {
-        if (is_plain(c)) {
-            out.append(c);
-        } else {
-            auto const byte = static_cast<unsigned char>(c);
-            out.append('%');
-            out.append(hex[byte >> 4]);
-            out.append(hex[byte & 0x0f]);
-        }
-    }
-    return QString::fromLatin1(out);
-}
-
-QString putty_session_path(QString const& name) {
-    return QDir(QDir::homePath())
-        .absoluteFilePath(QStringLiteral(".putty/sessions/") + munge_session_name(name));
-}
 
 void write_putty_profile(QString const& path, connection const& c, QString const& connection_id,
                          result::stack& status) {

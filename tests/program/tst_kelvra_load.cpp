@@ -1,7 +1,7 @@
 // bin/kelvra --load NAME, run as a user runs it, from a temporary
 // installation with the recording terminal program as libexec/putty.
-#include "connections/putty_profile.hpp"
 #include "crypto/session_key.hpp"
+#include "sessions/putty_session_path.hpp"
 #include "sessions/session_store.hpp"
 #include "support/machine_identity.hpp"
 #include "support/recorded_calls.hpp"
