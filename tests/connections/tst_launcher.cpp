@@ -1,6 +1,6 @@
 #include "connections/manager.hpp"
+#include "connections/putty_profile.hpp"
 #include "core/status.hpp"
-#include "sessions/putty_session_path.hpp"
 #include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
 
