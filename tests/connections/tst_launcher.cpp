@@ -99,19 +99,12 @@ private slots:
         QTest::addColumn<int>("auth");
         QTest::addColumn<bool>("maximized");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("password") << 0 << false
-                                  << QStringList{"-load", "Produção 1", "-pw",
-                                                 "TEXT",  "-R",         "kelvra:127.0.0.1:59565"};
-        QTest::newRow("key file") << 1 << false
-                                  << QStringList{"-load", "Produção 1", "-i",
-                                                 "TEXT",  "-R",         "kelvra:127.0.0.1:59565"};
-        QTest::newRow("maximized") << 0 << true << QStringList{"-load",
-                                                               "Produção 1",
-                                                               "-pw",
-                                                               "TEXT",
-                                                               "-maximized",
-                                                               "-R",
-                                                               "kelvra:127.0.0.1:59565"};
+        QString const forward = QStringLiteral("kelvra:127.0.0.1:59565");
+        // clang-format off
+        QTest::newRow("password") << 0 << false << QStringList{"-load", "Produção 1", "-pw", "TEXT", "-R", forward};
+        QTest::newRow("key file") << 1 << false << QStringList{"-load", "Produção 1", "-i", "TEXT", "-R", forward};
+        QTest::newRow("maximized") << 0 << true << QStringList{"-load", "Produção 1", "-pw", "TEXT", "-maximized", "-R", forward};
+        // clang-format on
     }
 
     void argument_lists() {
