@@ -34,9 +34,6 @@ public:
     void stop_standin();
 
 private:
-    static void stop(QProcess& process);
-    bool wait_for_line(QProcess& process, QByteArray& line);
-
     QTemporaryDir dir_;
     QProcess daemon_;
     QProcess standin_;

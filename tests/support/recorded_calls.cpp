@@ -3,44 +3,65 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace kelvra::testing {
 
 namespace {
 
 QFileInfoList call_files(QString const& dir) {
-    return QDir(dir).entryInfoList({QStringLiteral("*.args")}, QDir::Files,
-                                   QDir::Time | QDir::Reversed);
+    return QDir(dir).entryInfoList({QStringLiteral("*.args")}, QDir::Files);
 }
 
-QList<QStringList> read_calls(QString const& dir, bool remove) {
-    QList<QStringList> calls;
-    for (QFileInfo const& info : call_files(dir)) {
+// "<parent pid>-<pid>.args"; process ids grow in start order.
+qint64 id_part(QFileInfo const& info, int index) {
+    return info.completeBaseName().section(QLatin1Char('-'), index, index).toLongLong();
+}
+
+QList<recorded_launch> read_launches(QString const& dir, bool remove) {
+    QFileInfoList files = call_files(dir);
+    std::sort(files.begin(), files.end(),
+              [](QFileInfo const& a, QFileInfo const& b) { return id_part(a, 1) < id_part(b, 1); });
+    QList<recorded_launch> launches;
+    for (QFileInfo const& info : files) {
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly)) {
             continue;
         }
         QList<QByteArray> parts = file.readAll().split('\0');
         parts.removeLast(); // after the last terminator
-        QStringList args;
+        recorded_launch launch{id_part(info, 0), {}};
         for (QByteArray const& part : parts) {
-            args << QString::fromUtf8(part);
+            launch.arguments << QString::fromUtf8(part);
         }
-        calls << args;
+        launches << launch;
         if (remove) {
             file.remove();
         }
+    }
+    return launches;
+}
+
+QList<QStringList> arguments_of(QList<recorded_launch> const& launches) {
+    QList<QStringList> calls;
+    for (recorded_launch const& launch : launches) {
+        calls << launch.arguments;
     }
     return calls;
 }
 
 } // namespace
 
+QList<recorded_launch> take_recorded_launches(QString const& dir) {
+    return read_launches(dir, true);
+}
+
 QList<QStringList> recorded_calls(QString const& dir) {
-    return read_calls(dir, false);
+    return arguments_of(read_launches(dir, false));
 }
 
 QList<QStringList> take_recorded_calls(QString const& dir) {
-    return read_calls(dir, true);
+    return arguments_of(read_launches(dir, true));
 }
 
 bool has_recorded_calls(QString const& dir) {

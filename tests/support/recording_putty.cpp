@@ -1,7 +1,8 @@
 // Stands in for the installation's terminal program in tests: records its
-// argument list, NUL-separated, in $KELVRA_RECORD_DIR/<pid>.args, and, when
-// $KELVRA_RECORD_HOLD names a file, keeps running until that file is gone.
-// It says that it started on its standard error.
+// argument list, NUL-separated, in $KELVRA_RECORD_DIR/<parent pid>-<pid>.args,
+// and, when $KELVRA_RECORD_HOLD names a file, keeps running until that file
+// is gone (five minutes at most). It says that it started on its standard
+// error.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,8 @@ int main(int argc, char** argv) {
     if (dir == nullptr) {
         return 3;
     }
-    std::string const path = std::string(dir) + "/" + std::to_string(getpid()) + ".args";
+    std::string const path = std::string(dir) + "/" + std::to_string(getppid()) + "-" +
+                             std::to_string(getpid()) + ".args";
     std::string const partial = path + ".part";
     std::FILE* out = std::fopen(partial.c_str(), "wb");
     if (out == nullptr) {
@@ -27,12 +29,11 @@ int main(int argc, char** argv) {
     }
     std::fclose(out);
     std::rename(partial.c_str(), path.c_str());
-    // On the standard error it was given, which the caller can check.
     std::fputs("recording_putty: started\n", stderr);
 
     if (char const* hold = std::getenv("KELVRA_RECORD_HOLD")) {
         struct stat info {};
-        for (int i = 0; i < 6000 && ::stat(hold, &info) == 0; ++i) {
+        for (int i = 0; i < 30000 && ::stat(hold, &info) == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
