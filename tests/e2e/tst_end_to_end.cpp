@@ -1,20 +1,25 @@
-// Kelvra end to end: a temporary installation with the real bin/kelvra and
-// libexec/putty, an isolated home, a private system bus for the
-// installation identity, and OpenSSH's sshd on a loopback port. The saved
-// session's command runs kelvra-probe on the server, which reaches Kelvra's
-// tunnel through the forward the terminal program opened.
+// Kelvra against OpenSSH's sshd on a loopback port, from a temporary
+// installation with the real bin/kelvra and libexec/putty, an isolated home
+// and a private system bus for the installation identity: one journey from
+// `kelvra --load` to the probe on the server reaching Kelvra's tunnel
+// through the forward, and the ways the terminal program refuses or loses a
+// connection.
+#include "terminal_program.hpp"
+#include "terminal_status.hpp"
+
+#include "connections/manager.hpp"
+#include "connections/putty_profile.hpp"
 #include "crypto/session_key.hpp"
-#include "sessions/session_store.hpp"
 #include "support/machine_identity.hpp"
+#include "support/processes.hpp"
 #include "support/sshd_server.hpp"
 #include "support/test_environment.hpp"
 
-#include <QDir>
+#include <brano/core/v6/datetime.hpp>
+
 #include <QDirIterator>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -28,16 +33,11 @@
 #include <unistd.h>
 
 namespace core = brano::core::v6;
-using kelvra::testing::sshd_server;
+using kelvra::terminal::status::terminal_category;
+using kelvra::testing::process_timeout_ms;
+using kelvra::testing::read_file;
 
 namespace {
-
-constexpr int timeout_ms = 60000;
-
-QByteArray read_file(QString const& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QJsonObject read_json(QString const& path) {
     return QJsonDocument::fromJson(read_file(path)).object();
@@ -77,9 +77,8 @@ class tst_end_to_end : public QObject {
     std::unique_ptr<kelvra::testing::isolated_home> home_;
     std::unique_ptr<kelvra::testing::install_root> root_;
     std::unique_ptr<kelvra::testing::machine_identity> identity_;
-    std::unique_ptr<sshd_server> key_server_;
-    std::unique_ptr<sshd_server> password_server_;
-    std::unique_ptr<QTemporaryDir> server_side_;
+    std::unique_ptr<kelvra::testing::sshd_server> server_;
+    QTemporaryDir server_side_;
     QByteArray const password_ = "E2e pass 'quoted' \"double\" $(x) " +
                                  QByteArray::number(QRandomGenerator::global()->generate());
 
@@ -87,13 +86,16 @@ class tst_end_to_end : public QObject {
 
 private slots:
     void initTestCase() {
-        QString const reason = sshd_server::unavailable_reason();
+        QString const reason = kelvra::testing::sshd_server::unavailable_reason();
         if (!reason.isEmpty()) {
             QSKIP(qPrintable(reason));
         }
+        QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
+        if (!taken.isEmpty()) {
+            QFAIL(qPrintable(taken));
+        }
         home_ = std::make_unique<kelvra::testing::isolated_home>();
         root_ = std::make_unique<kelvra::testing::install_root>();
-        server_side_ = std::make_unique<QTemporaryDir>();
         identity_ = std::make_unique<kelvra::testing::machine_identity>();
         QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
         for (auto const& [from, to] : {std::pair{KELVRA_EXECUTABLE, "bin/kelvra"},
@@ -101,107 +103,72 @@ private slots:
                                        {KELVRA_ASKPASS, "libexec/kelvra-askpass"},
                                        {KELVRA_SSH_RUNNER, "libexec/kelvra-ssh"},
                                        {KELVRA_PROBE, "libexec/kelvra-probe"}}) {
-            QVERIFY(QFile::copy(QString::fromLatin1(from), root_->file(QString::fromLatin1(to))));
+            QVERIFY(root_->install(QString::fromLatin1(from), QString::fromLatin1(to)));
         }
         QString error;
-        key_server_ = std::make_unique<sshd_server>();
-        QVERIFY2(key_server_->start(sshd_server::login::key, {}, error), qPrintable(error));
-        password_server_ = std::make_unique<sshd_server>();
-        QVERIFY2(password_server_->start(sshd_server::login::password, password_, error),
-                 qPrintable(error));
+        server_ = std::make_unique<kelvra::testing::sshd_server>();
+        QVERIFY2(server_->start(password_, error), qPrintable(error));
     }
 
-    void sessions_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<bool>("window");
-        QTest::newRow("PuTTY key file") << QStringLiteral("Produção chave") << false << false;
-        QTest::newRow("password") << QStringLiteral("Produção senha") << true << false;
-        QTest::newRow("OpenSSH key file, terminal window")
-            << QStringLiteral("Janela Kelvra") << false << true;
-    }
-
-    void sessions() {
-        QFETCH(QString, name);
-        QFETCH(bool, password);
-        QFETCH(bool, window);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QProcess xvfb;
-        if (window) {
-            for (auto const* program : {"Xvfb", "xwininfo", "xterm"}) {
-                if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
-                    QSKIP("Xvfb, xwininfo or xterm missing");
-                }
+    // A password session in a terminal window. Its folder needs quoting; its
+    // command reports what it got, asks Kelvra for the printers and for
+    // something Kelvra does not serve on Linux, then waits on a fifo.
+    void journey() {
+        for (auto const* program : {"Xvfb", "xwininfo", "xterm"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
+                QSKIP("Xvfb, xwininfo or xterm missing");
             }
-            xvfb.start(QStringLiteral("Xvfb"),
-                       {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning,
-                                     timeout_ms);
-            environment.insert(QStringLiteral("DISPLAY"),
-                               QLatin1Char(':') + QString::fromLatin1(xvfb.readLine().trimmed()));
         }
+        kelvra::testing::child_process xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        auto const display = kelvra::testing::wait_for_line(xvfb);
+        QVERIFY(display);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + *display);
 
-        // The session starts in a folder whose name needs quoting; its
-        // command reports what it got, asks Kelvra for the printers and for
-        // something Kelvra does not serve on Linux, then waits on a fifo.
-        QString const folder = server_side_->filePath(name + QStringLiteral(" 'pasta' $HOME"));
+        QString const name = QStringLiteral("Janela Kelvra");
+        QString const folder = server_side_.filePath(QStringLiteral("Produção 'pasta' $HOME"));
         QString const fifo = folder + QStringLiteral("/fim");
         QVERIFY(QDir().mkpath(folder));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QString const probe = root_->file(QStringLiteral("libexec/kelvra-probe"));
-        sshd_server const& server = password ? *password_server_ : *key_server_;
-        kelvra::crypto::session_key key;
-        key.device_key = kelvra::testing::machine_identity::key_for(kelvra());
-        key.secret = core::byte_array(
-            (password ? password_ : (window ? server.client_key() : server.client_ppk()).toUtf8())
-                .toStdString());
-        key.command =
-            (QStringLiteral("printf %s \"$KELVRA_VERSION\" > version.txt; "
-                            "printf %s \"$KELVRA_CONNECTION_ID\" > id.txt; "
-                            "stat -c '%a %U' \"/tmp/kelvra-$KELVRA_CONNECTION_ID\" > "
-                            "socket.txt; ") +
-             probe + QStringLiteral(" > printers.json; echo $? > printers.status; ") + probe +
-             QStringLiteral(" --kind OpenUrlRequest > url.json; echo $? > url.status; "
-                            "cat fim > /dev/null"))
-                .toStdString();
-        key.path = folder.toStdString();
-        core::result::stack status;
         kelvra::session s;
         s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         s.nome = name;
         s.host = QStringLiteral("127.0.0.1");
-        s.porta = server.port();
+        s.porta = server_->port();
         s.usuario = QStringLiteral("root");
-        s.tipo_autenticacao = password ? kelvra::authentication_type::password
-                                       : kelvra::authentication_type::key_file;
-        s.key = QString::fromStdString(kelvra::crypto::encrypt_session_key(key, status));
+        s.key = kelvra::testing::machine_identity::session_key_text(
+            kelvra(), password_,
+            QStringLiteral("printf %s \"$KELVRA_VERSION\" > version.txt; "
+                           "printf %s \"$KELVRA_CONNECTION_ID\" > id.txt; "
+                           "stat -c '%a %U' \"/tmp/kelvra-$KELVRA_CONNECTION_ID\" > socket.txt; ") +
+                probe + QStringLiteral(" > printers.json; echo $? > printers.status; ") + probe +
+                QStringLiteral(" --kind OpenUrlRequest > url.json; echo $? > url.status; "
+                               "cat fim > /dev/null"),
+            folder);
         s.impressoras = {{QStringLiteral("balcao-01"), QStringLiteral("Balcão"), 1},
                          {QStringLiteral("fiscal"), QStringLiteral("Cupom fiscal \"ECF\""), 3}};
-        kelvra::detail::session_store(root_->bin()).save_session(s, status);
-        QVERIFY2(!status.has_failed(), status.get_message().c_str());
+        QVERIFY(root_->save(s));
 
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(kelvra(), {QStringLiteral("--load"), name});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + QStringLiteral("/url.status")) ||
                                      process.state() == QProcess::NotRunning,
-                                 timeout_ms);
+                                 process_timeout_ms);
         QCOMPARE(process.state(), QProcess::Running);
         // While the connection is up, nothing any process shows, and no file
         // of the user or the installation, holds the password.
         QStringList const leaks =
-            password ? holding(password_, {home_->home(), home_->runtime_dir(), root_->path()})
-                     : QStringList();
-        QByteArray tree;
-        if (window) {
-            QProcess windows;
-            windows.setProcessEnvironment(environment);
-            windows.start(QStringLiteral("xwininfo"),
-                          {QStringLiteral("-root"), QStringLiteral("-tree")});
-            QVERIFY(windows.waitForFinished(timeout_ms));
-            tree = windows.readAllStandardOutput();
-        }
+            holding(password_, {home_->home(), home_->runtime_dir(), root_->path()});
+        QProcess windows;
+        windows.setProcessEnvironment(environment);
+        windows.start(QStringLiteral("xwininfo"),
+                      {QStringLiteral("-root"), QStringLiteral("-tree")});
+        QVERIFY(windows.waitForFinished(process_timeout_ms));
+        QByteArray const tree = windows.readAllStandardOutput();
         // Lets the command end: the fifo opens once the command reads it.
         // QTRY evaluates its condition again after success: open only once.
         bool released = false;
@@ -209,37 +176,35 @@ private slots:
             int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
             return fd >= 0 && ::close(fd) == 0;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release()), timeout_ms);
-        QVERIFY(process.waitForFinished(timeout_ms));
+        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release()), process_timeout_ms);
+        QVERIFY(process.waitForFinished(process_timeout_ms));
         QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char(','))));
         QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
-        if (window) {
-            xvfb.terminate();
-            xvfb.waitForFinished(timeout_ms);
-            QVERIFY2(tree.contains("\"Janela Kelvra\""), tree.constData());
-        }
+        QVERIFY2(tree.contains("\"Janela Kelvra\""), tree.constData());
 
         QCOMPARE(read_file(folder + QStringLiteral("/version.txt")), QByteArray("1.3.3"));
-        QString const id = QString::fromLatin1(read_file(folder + QStringLiteral("/id.txt")));
-        QVERIFY2(QRegularExpression(QStringLiteral("^7b[0-9a-f]{72}7d$")).match(id).hasMatch(),
-                 qPrintable(id));
+        QByteArray const id = read_file(folder + QStringLiteral("/id.txt"));
+        QVERIFY2(QRegularExpression(QStringLiteral("^7b[0-9a-f]{72}7d$"))
+                     .match(QString::fromLatin1(id))
+                     .hasMatch(),
+                 id.constData());
         // The forward listened for its user only, and went with the command.
         QCOMPARE(read_file(folder + QStringLiteral("/socket.txt")), QByteArray("600 root\n"));
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/kelvra-") + id));
-        // The private folder (converted key, control channel) went too, and
-        // the server is remembered in the user's own known_hosts.
+        // The private folder (control channel) went too, and the server is
+        // remembered in the user's own known_hosts.
         QCOMPARE(
             QDir(home_->runtime_dir())
                 .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden),
             QStringList());
         QVERIFY(read_file(home_->home() + QStringLiteral("/.ssh/known_hosts"))
-                    .contains(server.host_key_blob()));
+                    .contains(server_->host_key_blob()));
 
         QCOMPARE(read_file(folder + QStringLiteral("/printers.status")), QByteArray("0\n"));
         QCOMPARE(
             read_json(folder + QStringLiteral("/printers.json")),
             QJsonDocument::fromJson(
-                "{\"connection_id\":\"" + id.toLatin1() +
+                "{\"connection_id\":\"" + id +
                 "\",\"kind\":\"PrinterListResponse\",\"version\":1,\"printers\":["
                 "{\"identificador\":\"balcao-01\",\"nome\":\"Balcão\",\"tipo\":1},"
                 "{\"identificador\":\"fiscal\",\"nome\":\"Cupom fiscal \\\"ECF\\\"\",\"tipo\":3}]}")
@@ -247,10 +212,99 @@ private slots:
         QCOMPARE(read_file(folder + QStringLiteral("/url.status")), QByteArray("1\n"));
         QCOMPARE(read_json(folder + QStringLiteral("/url.json")),
                  QJsonDocument::fromJson(
-                     "{\"code\":7,\"connection_id\":\"" + id.toLatin1() +
+                     "{\"code\":7,\"connection_id\":\"" + id +
                      "\",\"kind\":\"Error\",\"version\":1,"
                      "\"message\":\"Requisição ainda não disponível em sistemas Linux\"}")
                      .object());
+    }
+
+    // The terminal program, run here with a known installation key. Exit
+    // status 1 is a failure before ssh, with `code`; 255 is ssh's own. The
+    // command never runs and the private folder goes in every case.
+    void refused_connections_data() {
+        QTest::addColumn<bool>("profile");
+        QTest::addColumn<bool>("password");
+        QTest::addColumn<QString>("secret"); // empty: the client key
+        QTest::addColumn<long long>("age_ms");
+        QTest::addColumn<bool>("forward_blocked");
+        QTest::addColumn<int>("exit_status");
+        QTest::addColumn<int>("code");
+        QTest::newRow("profile missing") << false << false << QString() << 0LL << false << 1
+                                         << int(terminal_category::profile_not_found);
+        QTest::newRow("key text two minutes and a second old")
+            << true << false << QString() << 121000LL << false << 1
+            << int(terminal_category::key_expired);
+        QTest::newRow("key file missing")
+            << true << false << QStringLiteral("/nonexistent/key") << 0LL << false << 1
+            << int(terminal_category::key_file_unreadable);
+        QTest::newRow("wrong password")
+            << true << true << QStringLiteral("not the password") << 0LL << false << 255 << -1;
+        // ssh gives up instead of running the command without a way back.
+        QTest::newRow("forward refused on the server")
+            << true << false << QString() << 0LL << true << 255 << -1;
+    }
+
+    void refused_connections() {
+        QFETCH(bool, profile);
+        QFETCH(bool, password);
+        QFETCH(QString, secret);
+        QFETCH(long long, age_ms);
+        QFETCH(bool, forward_blocked);
+        QFETCH(int, exit_status);
+        QFETCH(int, code);
+        QString const name = QString::fromLatin1(QTest::currentDataTag());
+        core::result::stack status;
+        QString const id = kelvra::manager::new_connection_id();
+        if (profile) {
+            kelvra::connection c;
+            c.name = name;
+            c.host = QStringLiteral("127.0.0.1");
+            c.port = server_->port();
+            c.user = QStringLiteral("root");
+            kelvra::write_putty_profile(kelvra::putty_session_path(name), c, id, status);
+            QVERIFY(!status.has_failed());
+        }
+        // A folder where the server would put the forward's socket.
+        QString const blocker = QStringLiteral("/tmp/kelvra-") + id;
+        if (forward_blocked) {
+            QVERIFY(QDir().mkpath(blocker + QStringLiteral("/x")));
+        }
+        QTemporaryDir work;
+        QTemporaryDir base;
+        kelvra::crypto::session_key key;
+        key.timestamp = core::datetime::from_msecs_since_epoch(
+            core::datetime::now().to_msecs_since_epoch() - age_ms);
+        key.device_key = core::byte_array("installation of the test");
+        key.secret =
+            core::byte_array((secret.isEmpty() ? server_->client_key() : secret).toStdString());
+        key.command = "touch ran";
+        key.path = work.path().toStdString();
+        kelvra::terminal::terminal_arguments a;
+        a.session_name = name.toStdString();
+        a.kind = password ? kelvra::terminal::credential_kind::password
+                          : kelvra::terminal::credential_kind::key_file;
+        a.credential = kelvra::crypto::encrypt_session_key(key, status);
+        a.forward_host = "127.0.0.1";
+        a.forward_port = 1;
+        kelvra::terminal::workstation w;
+        w.profile_path = kelvra::putty_session_path(name).toStdString();
+        w.helpers_dir = root_->file(QStringLiteral("libexec")).toStdString();
+        w.home = home_->home().toStdString();
+        w.search_path = qgetenv("PATH").toStdString();
+        w.private_base = base.path().toStdString();
+        w.now_ms = core::datetime::now().to_msecs_since_epoch();
+
+        int const result = kelvra::terminal::run_terminal_program(a, key.device_key, w, status);
+        QDir(blocker).removeRecursively();
+        QCOMPARE(result, exit_status);
+        QCOMPARE(status.has_failed(), code != -1);
+        if (code != -1) {
+            QCOMPARE(std::string(status.begin()->get_category().name()),
+                     std::string("kelvra-terminal"));
+            QCOMPARE(status.begin()->get_code(), code);
+        }
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("ran"))));
+        QVERIFY(QDir(base.path()).isEmpty());
     }
 };
 
