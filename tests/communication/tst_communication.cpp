@@ -1,20 +1,20 @@
-// The single-instance exchange: the bytes on the wire, and real processes
-// talking over a real local socket. Every test has a runtime folder of its
-// own, so nothing here touches the user's socket. Expected bytes are written
-// out by hand, never produced with the program's encoder.
-#include "communication/server.hpp"
+// The single-instance exchange: the bytes on the wire, and this process's
+// client against the program's own server in a child process, over a real
+// local socket. Every test has a runtime folder of its own, so nothing here
+// touches the user's socket. Expected bytes are written out by hand, never
+// produced with the program's encoder.
+#include "communication/client_exchange.hpp"
 #include "communication/services.hpp"
 #include "core/status.hpp"
+#include "support/processes.hpp"
 #include "support/test_environment.hpp"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSysInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -24,14 +24,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace communication = kelvra::communication;
 namespace services = kelvra::protocol::services;
 namespace result = brano::core::v6::result;
-using lines = QList<QByteArray>;
+using kelvra::testing::wait_for_line;
 
 namespace {
 
 constexpr uid_t other_uid = 65534;
-QDir::Filters const every_entry = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
 
 QByteArray hex(char const* digits) {
     return QByteArray::fromHex(digits);
@@ -57,115 +57,48 @@ QByteArray two_entry_failure(bool arguments_by_name) {
            (arguments_by_name ? campo + path : path + campo);
 }
 
+// The debug lines of this process ("kelvra.communication: timeout").
+QByteArray logged;
+void keep_message(QtMsgType, QMessageLogContext const& context, QString const& message) {
+    logged += QByteArray(context.category) + ": " + message.toUtf8() + '\n';
+}
+
 struct stat stat_of(QString const& path) {
     struct stat info {};
     ::lstat(QFile::encodeName(path).constData(), &info);
     return info;
 }
 
-// Runs the event loop until `done` holds, at most 30 s.
-template <class Condition> bool wait_until(Condition done, int timeout_ms = 30000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeout_ms) {
-            return false;
-        }
-        QTest::qWait(10);
-    }
-    return true;
-}
-
-// A child program read line by line, ended (input closed, then killed if it
-// lingers) when the object goes. The instance harness ends when its input
-// is closed and says where it listens.
-struct child {
-    QProcess process;
-    QByteArray out;
-    QByteArray err;
-    QString path;
-
-    explicit child(
-        QProcessEnvironment const& environment = QProcessEnvironment::systemEnvironment()) {
-        process.setProcessEnvironment(environment);
-    }
-    ~child() {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
-    }
-
-    bool launch(QStringList const& arguments = {}) {
-        process.start(QStringLiteral(KELVRA_INSTANCE_HARNESS), arguments);
-        return arguments.isEmpty() ? listens() : bool(wait_for_line("ready"));
-    }
-
-    // Whether it says "listening PATH" (not "not listening" and exit).
-    bool listens() {
-        auto const line = wait_for_line("listening ");
-        path = line ? QString::fromUtf8(line->mid(int(qstrlen("listening ")))) : QString();
-        return bool(line);
-    }
-
-    lines output() {
-        out += process.readAllStandardOutput();
-        lines result = out.split('\n');
-        result.removeLast(); // the unfinished line, or the empty rest
-        return result;
-    }
-
-    QByteArray errors() { return err += process.readAllStandardError(); }
-
-    // The first line that starts with `prefix`, unless the child ends first.
-    std::optional<QByteArray> wait_for_line(QByteArray const& prefix) {
-        std::optional<QByteArray> found;
-        wait_until([&] {
-            for (auto const& line : output()) {
-                if (line.startsWith(prefix)) {
-                    found = line;
-                    return true;
-                }
-            }
-            return process.state() == QProcess::NotRunning;
-        });
-        return found;
-    }
-
-    bool finish() {
-        process.closeWriteChannel();
-        return wait_until([&] { return process.state() == QProcess::NotRunning; });
-    }
-};
-
-// One run of the client harness: its output lines, its debug lines and how
-// long its exchange took.
-struct client_run {
-    lines output;
-    QByteArray errors;
-    qint64 elapsed_ms = -1;
-};
-
-client_run
-run_client(QStringList const& arguments,
-           QProcessEnvironment const& environment = QProcessEnvironment::systemEnvironment()) {
-    child client(environment);
-    client.process.start(QStringLiteral(KELVRA_CLIENT_HARNESS), arguments);
-    client.finish();
-    client_run run{client.output(), client.errors()};
-    if (!run.output.isEmpty() && run.output.last().startsWith("elapsed_ms ")) {
-        run.elapsed_ms = run.output.takeLast().mid(int(qstrlen("elapsed_ms "))).toLongLong();
-    }
-    return run;
-}
-
 QString default_socket_path(kelvra::testing::isolated_home const& home) {
     return QDir(home.runtime_dir()).filePath(QStringLiteral("KelvraCommunicationServer"));
 }
 
-// A stand-in instance inside the test process: it answers every request
-// with `reply` (nothing when that is empty) and counts its connections.
+// The program's own server in a child program that prints the signals it
+// emits and ends when its input closes (instance_harness.cpp).
+struct instance : kelvra::testing::child_process {
+    QString path; // where it listens
+
+    bool launch(QStringList const& arguments = {}) {
+        start(QStringLiteral(KELVRA_INSTANCE_HARNESS), arguments);
+        return arguments.isEmpty() ? listens() : bool(wait_for_line(*this, "ready"));
+    }
+    // Whether it says "listening PATH" (not "not listening" and exit).
+    bool listens() {
+        auto const line = wait_for_line(*this, "listening ");
+        path = line ? QString::fromUtf8(line->mid(int(qstrlen("listening ")))) : QString();
+        return bool(line);
+    }
+    // Ends it; the lines it printed since.
+    QByteArrayList finish() {
+        kelvra::testing::end_process(*this);
+        QByteArrayList lines = readAllStandardOutput().split('\n');
+        lines.removeLast();
+        return lines;
+    }
+};
+
+// A stand-in instance in this process: it answers every request with
+// `reply` (nothing when that is empty) and counts its connections.
 struct scripted_server : QObject {
     QLocalServer server;
     int connections = 0;
@@ -190,16 +123,11 @@ bool connect_to(QLocalSocket& socket, QString const& path) {
     return socket.waitForConnected(5000);
 }
 
-// In hex, what arrives on `socket` within `wait_ms`, or once `size` bytes came.
-QByteArray receive(QLocalSocket& socket, int wait_ms, int size = -1) {
-    QByteArray received;
-    wait_until(
-        [&] {
-            received += socket.readAll();
-            return size >= 0 && received.size() >= size;
-        },
-        wait_ms);
-    return (received + socket.readAll()).toHex(' ');
+// In hex, the first `size` bytes that arrive on `socket`.
+QByteArray receive(QLocalSocket& socket, int size) {
+    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= size; },
+                          kelvra::testing::process_timeout_ms);
+    return socket.read(size).toHex(' ');
 }
 
 // A folder of `owner`, mode 0700, inside `parent`.
@@ -217,7 +145,8 @@ class tst_communication : public QObject {
     Q_OBJECT
 
 private slots:
-    // --- The bytes of every message -------------------------------------
+    void initTestCase() { qInstallMessageHandler(keep_message); }
+    void init() { logged.clear(); }
 
     void message_bytes_data() {
         QTest::addColumn<QByteArray>("encoded");
@@ -244,7 +173,6 @@ private slots:
             << encode(open_application::response{}) << hex("00000003");
         QTest::newRow("open_connection response")
             << encode(open_connection::response{}) << hex("00000004");
-
         // Arguments attached as "path" then "campo" go out ordered by name.
         result::stack status;
         status.push_item(kelvra::status::config_category::instance(), 2);
@@ -302,95 +230,58 @@ private slots:
         }
     }
 
-    // The one signal that carries a value is declared with the stack's
-    // short name, which Qt must know to queue it or to spy on it.
-    void server_error_can_be_queued() {
-        auto& server = kelvra::communication::server::instance();
-        QSignalSpy spy(&server, &kelvra::communication::server::server_error);
-        QVERIFY(spy.isValid());
-        result::stack status;
-        status.push_item(kelvra::status::config_category::instance(), 3)
-            .set_argument("path", "/etc/x");
-        QVERIFY(QMetaObject::invokeMethod(&server, "server_error", Qt::QueuedConnection,
-                                          Q_ARG(brano::core::result::stack, status)));
-        QVERIFY(spy.wait(5000));
-        auto const received = spy.at(0).at(0).value<result::stack>();
-        QCOMPARE(received.size(), std::size_t{1});
-        QCOMPARE(QByteArray(received.begin()->get_category().name()), QByteArray("kelvra-config"));
-        QCOMPARE(*received.begin()->find_argument("path"), std::string("/etc/x"));
-    }
-
-    // --- A second start against the running instance ---------------------
-
-    // Each request from a second start, by the program's own client or as
-    // hand-made bytes: the reply it gets and the signal the instance emits.
-    // A request the instance does not understand goes unanswered, and the
-    // client gives up after its 1000 ms; the instance still answers the next.
+    // Each request of a second start: the reply it gets and the signal the
+    // instance emits. A request the instance does not understand goes
+    // unanswered until the client gives up; the instance still answers the
+    // next.
     void instance_serves_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("client_line");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply"); // null: none
         QTest::addColumn<QByteArray>("signal_line");
-        auto const bytes = [](QByteArray const& request) {
-            return QStringList{"exchange", QString::fromLatin1(request.toHex())};
-        };
-        QTest::newRow("is_running")
-            << QStringList{"probe"} << QByteArray("running true") << QByteArray();
+        QTest::newRow("is_running") << hex("00000002") << hex("00000002 01") << QByteArray();
         QTest::newRow("open_application")
-            << QStringList{"open-application"} << QByteArray("acknowledged")
-            << QByteArray("open_application");
-        QTest::newRow("open_connection")
-            << QStringList{"open-connection", "Vendas"} << QByteArray("acknowledged")
-            << QByteArray("open_connection [Vendas]");
-        QTest::newRow("open_connection, empty name")
-            << QStringList{"open-connection", ""} << QByteArray("acknowledged")
-            << QByteArray("open_connection []");
-        QTest::newRow("bytes: open_connection, accented name")
-            << bytes(hex("00000004") + text("Produção")) << QByteArray("reply 00000004")
+            << hex("00000003") << hex("00000003") << QByteArray("open_application");
+        QTest::newRow("open_connection") << hex("00000004") + text("Vendas") << hex("00000004")
+                                         << QByteArray("open_connection [Vendas]");
+        QTest::newRow("open_connection, accented name")
+            << hex("00000004") + text("Produção") << hex("00000004")
             << QString("open_connection [Produção]").toUtf8();
-        QTest::newRow("bytes: open_connection, null name")
-            << bytes(hex("00000004 ffffffff")) << QByteArray("reply 00000004")
-            << QByteArray("open_connection []");
-        QTest::newRow("bytes: unknown tag 7")
-            << bytes(hex("00000007")) << QByteArray("no reply") << QByteArray();
+        QTest::newRow("open_connection, empty name")
+            << hex("00000004 00000000") << hex("00000004") << QByteArray("open_connection []");
+        QTest::newRow("open_connection, null name")
+            << hex("00000004 ffffffff") << hex("00000004") << QByteArray("open_connection []");
+        QTest::newRow("unknown tag 7") << hex("00000007") << QByteArray() << QByteArray();
     }
 
     void instance_serves() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, client_line);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
         QFETCH(QByteArray, signal_line);
         kelvra::testing::isolated_home home;
-        child server;
+        instance server;
         QVERIFY(server.launch());
         QCOMPARE(server.path, default_socket_path(home));
 
-        client_run const run = run_client(arguments);
-        QCOMPARE(run.output, lines{client_line});
-        if (client_line == "no reply") {
-            QVERIFY2(run.elapsed_ms >= 900 && run.elapsed_ms < 2500,
-                     QByteArray::number(run.elapsed_ms));
-            QVERIFY(run.errors.contains("kelvra.communication: timeout"));
-        }
-        QCOMPARE(run_client({"probe"}).output, lines{"running true"});
+        auto const answer = communication::client_exchange(request);
+        QCOMPARE(answer.value_or(QByteArray()).toHex(' '), reply.toHex(' '));
+        QCOMPARE(logged.contains("kelvra.communication: timeout"), reply.isNull());
+        QCOMPARE(communication::query_is_running(), std::optional<bool>(true));
 
-        QVERIFY(server.finish());
-        QCOMPARE(server.process.exitCode(), 0);
-        lines expected{"listening " + server.path.toUtf8()};
-        if (!signal_line.isEmpty()) {
-            expected << signal_line;
-        }
-        QCOMPARE(server.output(), expected);
+        QCOMPARE(server.finish(),
+                 signal_line.isEmpty() ? QByteArrayList() : QByteArrayList{signal_line});
+        QCOMPARE(server.exitCode(), 0);
         // The socket goes with the instance that ends normally.
         QVERIFY(!QFileInfo::exists(server.path));
     }
 
     // Raw connections to a running instance. One that connects and says
     // nothing holds up nobody: others are served while the instance waits
-    // for it, and after 1000 ms it is told "timeout" and let go. Only the
-    // first request on a connection is answered, whether the second comes
-    // in the same write or after the reply.
+    // for it, and in the end it is told "timeout" and let go. Only the first
+    // request on a connection is answered, whether the second comes in the
+    // same write or after the reply.
     void raw_connections() {
         kelvra::testing::isolated_home home;
-        child server;
+        instance server;
         QVERIFY(server.launch());
         QLocalSocket silent;
         QVERIFY(connect_to(silent, server.path));
@@ -399,91 +290,72 @@ private slots:
         QLocalSocket together;
         QVERIFY(connect_to(together, server.path));
         together.write(hex("00000002 00000003"));
-        QCOMPARE(receive(together, 10000, 5), QByteArray("00 00 00 02 01"));
-        QCoreApplication::processEvents();
-        QCOMPARE(let_go.count(), 0);
+        QCOMPARE(receive(together, 5), QByteArray("00 00 00 02 01"));
         QCOMPARE(silent.state(), QLocalSocket::ConnectedState);
-        QCOMPARE(receive(together, 1300), QByteArray());
-
         QLocalSocket after;
         QVERIFY(connect_to(after, server.path));
         after.write(hex("00000002"));
-        QCOMPARE(receive(after, 10000, 5), QByteArray("00 00 00 02 01"));
+        QCOMPARE(receive(after, 5), QByteArray("00 00 00 02 01"));
         after.write(hex("00000003"));
-        QCOMPARE(receive(after, 1300), QByteArray());
+        QCOMPARE(communication::query_is_running(), std::optional<bool>(true));
 
-        QVERIFY(let_go.count() > 0 || let_go.wait(10000));
-        QVERIFY(server.finish());
-        QVERIFY(server.errors().contains("kelvra.communication: timeout"));
-        QVERIFY(!server.output().contains("open_application"));
+        QVERIFY(let_go.count() > 0 || let_go.wait(kelvra::testing::process_timeout_ms));
+        QCOMPARE(together.readAll() + after.readAll(), QByteArray());
+        QCOMPARE(server.finish(), QByteArrayList());
+        QVERIFY(server.readAllStandardError().contains("kelvra.communication: timeout"));
     }
 
     // How the client reads what comes back to is_running: a reply with tag 3
-    // counts as success with false; a failure is logged entry by entry and
-    // decodes to its entries, arguments ordered by name.
+    // counts as success with false; a failure is logged entry by entry.
     void replies_as_the_client_reads_them_data() {
-        QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<lines>("client_lines");
-        QTest::addColumn<QByteArray>("logged");
-        QTest::newRow("not running")
-            << "probe" << hex("00000002 00") << lines{"running false"} << QByteArray();
-        QTest::newRow("tag 3 counts as success with false")
-            << "probe" << hex("00000003") << lines{"running false"} << QByteArray();
-        QTest::newRow("answer cut short")
-            << "probe" << hex("00000002") << lines{"no answer"} << QByteArray("malformed reply");
+        QTest::addColumn<int>("running"); // -1: no answer
+        QTest::addColumn<QByteArray>("log");
+        QTest::newRow("not running") << hex("00000002 00") << 0 << QByteArray();
+        QTest::newRow("tag 3 counts as success with false") << hex("00000003") << 0 << QByteArray();
+        QTest::newRow("answer cut short") << hex("00000002") << -1 << QByteArray("malformed reply");
         QTest::newRow("failure, every entry logged")
-            << "probe" << two_entry_failure(false) << lines{"no answer"}
+            << two_entry_failure(false) << -1
             << QString("kelvra.communication: kelvra-config O arquivo não foi encontrado\n"
                        "kelvra.communication: kelvra-load-session Ocorreu um erro ao manipular "
                        "o arquivo referente à sessão\n")
                    .toUtf8();
-        QTest::newRow("failure entries ordered by name")
-            << "is-running-reply" << two_entry_failure(false)
-            << lines{"failure", "entry kelvra-config|O arquivo não foi encontrado",
-                     "entry kelvra-load-session|Ocorreu um erro ao manipular o arquivo referente "
-                     "à sessão",
-                     "argument campo=nome", "argument path=/s/1.json"}
-            << QByteArray();
     }
 
     void replies_as_the_client_reads_them() {
-        QFETCH(QString, command);
         QFETCH(QByteArray, reply);
-        QFETCH(lines, client_lines);
-        QFETCH(QByteArray, logged);
+        QFETCH(int, running);
+        QFETCH(QByteArray, log);
         kelvra::testing::isolated_home home;
         scripted_server server(default_socket_path(home), reply);
         QVERIFY(server.server.isListening());
-        client_run const run = run_client({command});
-        QCOMPARE(run.output, client_lines);
-        QVERIFY2(run.errors.contains(logged), run.errors.constData());
+        auto const answer = communication::query_is_running();
+        QCOMPARE(answer ? int(*answer) : -1, running);
+        QVERIFY2(logged.contains(log), logged.constData());
     }
 
-    // --- Who owns the name ------------------------------------------------
-
     // Whatever listens under the name keeps it: an instance that answers, a
-    // server that accepts and never answers (the client gives up within its
-    // bounds), a socket of another owner (no request reaches it). A start
-    // that then tries to become the instance leaves the socket in place,
-    // which Qt's bind-and-rename would otherwise replace without a word.
+    // server that accepts and never answers (the client gives up), a socket
+    // of another owner (no request reaches it). A start that then tries to
+    // become the instance leaves the socket in place, which Qt's
+    // bind-and-rename would otherwise replace without a word.
     void existing_listener_keeps_the_name_data() {
         QTest::addColumn<QString>("occupant");
-        QTest::addColumn<QByteArray>("client_line");
-        QTest::newRow("instance that answers") << "instance" << QByteArray("running true");
-        QTest::newRow("server that never answers") << "silent" << QByteArray("no answer");
-        QTest::newRow("socket of another owner") << "foreign" << QByteArray("no answer");
+        QTest::addColumn<bool>("running");
+        QTest::newRow("instance that answers") << "instance" << true;
+        QTest::newRow("server that never answers") << "silent" << false;
+        QTest::newRow("socket of another owner") << "foreign" << false;
     }
 
     void existing_listener_keeps_the_name() {
         QFETCH(QString, occupant);
-        QFETCH(QByteArray, client_line);
+        QFETCH(bool, running);
         if (occupant == "foreign" && ::geteuid() != 0) {
             QSKIP("needs root to hand a socket to another user");
         }
         kelvra::testing::isolated_home home;
         QString const path = default_socket_path(home);
-        child first;
+        instance first;
         std::unique_ptr<scripted_server> stand_in;
         if (occupant == "instance") {
             QVERIFY(first.launch());
@@ -498,19 +370,13 @@ private slots:
         ino_t const inode = stat_of(path).st_ino;
         QVERIFY(inode != 0);
 
-        client_run const run = run_client({"probe"});
-        QCOMPARE(run.output, lines{client_line});
-        QVERIFY2(run.elapsed_ms >= 0 && run.elapsed_ms < 2500, QByteArray::number(run.elapsed_ms));
-        if (occupant == "silent") {
-            QVERIFY(run.elapsed_ms >= 900);
-            QVERIFY(run.errors.contains("kelvra.communication: timeout"));
-        }
+        QCOMPARE(communication::probe_is_running(), running);
+        QCOMPARE(logged.contains("kelvra.communication: timeout"), occupant == "silent");
 
-        child second;
+        instance second;
         QVERIFY(!second.launch());
-        QVERIFY(second.finish());
-        QCOMPARE(second.process.exitCode(), 2);
-        QVERIFY(second.errors().contains("start listen error"));
+        QCOMPARE(second.exitCode(), 2);
+        QVERIFY(second.readAllStandardError().contains("start listen error"));
         QCOMPARE(stat_of(path).st_ino, inode);
         if (occupant == "foreign") {
             QCOMPARE(stat_of(path).st_uid, other_uid);
@@ -537,26 +403,25 @@ private slots:
         kelvra::testing::isolated_home home;
         QString const path = default_socket_path(home);
         if (stale) {
-            child killed;
+            instance killed;
             QVERIFY(killed.launch());
-            qint64 const pid = killed.process.processId();
-            killed.process.kill();
-            QVERIFY(killed.finish());
-            QFile lock(path + ".lock");
-            QVERIFY(lock.open(QIODevice::WriteOnly));
-            lock.write(QByteArray::number(pid) + "\ncommunication_instance\n" +
-                       QSysInfo::machineHostName().toUtf8() + "\n");
+            qint64 const pid = killed.processId();
+            killed.kill();
+            QVERIFY(killed.waitForFinished());
+            QVERIFY(kelvra::testing::write_file(
+                path + ".lock", QByteArray::number(pid) + "\ncommunication_instance\n" +
+                                    QSysInfo::machineHostName().toUtf8() + "\n"));
             QVERIFY(QFileInfo::exists(path));
-            QCOMPARE(run_client({"probe"}).output, lines{"no answer"});
+            QVERIFY(!communication::probe_is_running());
         }
         // All wait at "ready" and are let go together.
-        std::vector<std::unique_ptr<child>> racers;
+        std::vector<std::unique_ptr<instance>> racers;
         for (int i = 0; i < starts; ++i) {
-            racers.push_back(std::make_unique<child>());
+            racers.push_back(std::make_unique<instance>());
             QVERIFY(racers.back()->launch({"--on-go"}));
         }
         for (auto& racer : racers) {
-            racer->process.write("go\n");
+            racer->write("go\n");
         }
         int listening = 0;
         for (auto& racer : racers) {
@@ -566,10 +431,8 @@ private slots:
             }
         }
         QCOMPARE(listening, 1);
-        QCOMPARE(run_client({"probe"}).output, lines{"running true"});
+        QVERIFY(communication::probe_is_running());
     }
-
-    // --- One instance per user --------------------------------------------
 
     // Beside this user's instance, a start without a runtime folder (or
     // whose runtime folder is someone else's) listens in a private folder
@@ -588,7 +451,7 @@ private slots:
             QSKIP("needs root to give a folder to another user");
         }
         kelvra::testing::isolated_home home;
-        child mine;
+        instance mine;
         QVERIFY(mine.launch());
 
         QTemporaryDir temporary; // another user can enter it, not list it
@@ -600,22 +463,27 @@ private slots:
             foreign.isEmpty()
                 ? QString()
                 : folder_for(temporary, foreign == "runtime" ? "runtime" : private_name, other_uid);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TMPDIR", temporary.path());
-        environment.remove("XDG_RUNTIME_DIR");
+        // This process and the instance started now see the same places.
+        QByteArray const old_temporary = qgetenv("TMPDIR");
+        auto restore = qScopeGuard([&] {
+            qputenv("TMPDIR", old_temporary);
+            qputenv("XDG_RUNTIME_DIR", home.runtime_dir().toLocal8Bit());
+        });
+        qputenv("TMPDIR", temporary.path().toLocal8Bit());
+        qunsetenv("XDG_RUNTIME_DIR");
         if (foreign == "runtime") {
-            environment.insert("XDG_RUNTIME_DIR", foreign_folder);
+            qputenv("XDG_RUNTIME_DIR", foreign_folder.toLocal8Bit());
         }
         bool const taken = foreign == "private";
 
-        child server(environment);
+        instance server;
         QCOMPARE(server.launch(), !taken);
-        QCOMPARE(run_client({"probe"}, environment).output,
-                 lines{taken ? "no answer" : "running true"});
+        QCOMPARE(communication::probe_is_running(), !taken);
         if (taken) {
-            QVERIFY(server.finish());
-            QVERIFY(server.errors().contains("start listen error"));
-            QCOMPARE(QDir(temporary.path()).entryList(every_entry), QStringList{private_name});
+            QCOMPARE(server.exitCode(), 2);
+            QVERIFY(server.readAllStandardError().contains("start listen error"));
+            QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList{private_name});
         } else {
             QString const folder = temporary.filePath(private_name);
             QCOMPARE(server.path, folder + "/KelvraCommunicationServer");
@@ -626,7 +494,9 @@ private slots:
         }
         if (!foreign.isEmpty()) {
             QVERIFY(!foreign_folder.isEmpty());
-            QCOMPARE(QDir(foreign_folder).entryList(every_entry), QStringList());
+            QCOMPARE(QDir(foreign_folder)
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                     QStringList());
         }
     }
 };
