@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTest>
@@ -20,7 +19,6 @@
 #include <memory>
 #include <optional>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,15 +126,6 @@ QByteArray receive(QLocalSocket& socket, int size) {
     (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= size; },
                           kelvra::testing::process_timeout_ms);
     return socket.read(size).toHex(' ');
-}
-
-// A folder of `owner`, mode 0700, inside `parent`.
-QString folder_for(QTemporaryDir const& parent, QString const& name, uid_t owner) {
-    QString const path = parent.filePath(name);
-    QByteArray const encoded = QFile::encodeName(path);
-    bool const made = QDir().mkpath(path) && ::chmod(encoded.constData(), 0700) == 0 &&
-                      ::chown(encoded.constData(), owner, owner) == 0;
-    return made ? path : QString();
 }
 
 } // namespace
@@ -261,6 +250,7 @@ private slots:
         instance server;
         QVERIFY(server.launch());
         QCOMPARE(server.path, default_socket_path(home));
+        QCOMPARE(stat_of(server.path).st_mode & 077, mode_t{0}); // for its user only
 
         auto const answer = communication::client_exchange(request);
         QCOMPARE(answer.value_or(QByteArray()).toHex(' '), reply.toHex(' '));
@@ -334,21 +324,27 @@ private slots:
         QVERIFY2(logged.contains(log), logged.constData());
     }
 
-    // Whatever listens under the name keeps it: an instance that answers, a
-    // server that accepts and never answers (the client gives up), a socket
-    // of another owner (no request reaches it). A start that then tries to
-    // become the instance leaves the socket in place, which Qt's
-    // bind-and-rename would otherwise replace without a word.
-    void existing_listener_keeps_the_name_data() {
+    // Who gets the name when starts race for it, one or eight at once. A
+    // live listener keeps it: an instance that answers, a server that never
+    // answers (the client gives up), a socket of another owner (no request
+    // reaches it); Qt's bind-and-rename would replace each without a word.
+    // An instance that was killed leaves its socket behind (here with the
+    // lock file of a start that died while taking the name): its
+    // connections are refused, so one start removes it and listens.
+    void one_listener_keeps_the_name_data() {
         QTest::addColumn<QString>("occupant");
-        QTest::addColumn<bool>("running");
-        QTest::newRow("instance that answers") << "instance" << true;
-        QTest::newRow("server that never answers") << "silent" << false;
-        QTest::newRow("socket of another owner") << "foreign" << false;
+        QTest::addColumn<int>("starts");
+        QTest::addColumn<bool>("running"); // what a probe finds before they start
+        QTest::newRow("instance that answers") << "instance" << 1 << true;
+        QTest::newRow("server that never answers") << "silent" << 1 << false;
+        QTest::newRow("socket of another owner") << "foreign" << 1 << false;
+        QTest::newRow("eight starts, free name") << "" << 8 << false;
+        QTest::newRow("eight starts, stale socket") << "killed" << 8 << false;
     }
 
-    void existing_listener_keeps_the_name() {
+    void one_listener_keeps_the_name() {
         QFETCH(QString, occupant);
+        QFETCH(int, starts);
         QFETCH(bool, running);
         if (occupant == "foreign" && ::geteuid() != 0) {
             QSKIP("needs root to hand a socket to another user");
@@ -357,63 +353,28 @@ private slots:
         QString const path = default_socket_path(home);
         instance first;
         std::unique_ptr<scripted_server> stand_in;
-        if (occupant == "instance") {
+        if (occupant == "instance" || occupant == "killed") {
             QVERIFY(first.launch());
-        } else {
+        } else if (!occupant.isEmpty()) {
             stand_in = std::make_unique<scripted_server>(
                 path, occupant == "foreign" ? hex("00000002 01") : QByteArray());
             QVERIFY(stand_in->server.isListening());
         }
         if (occupant == "foreign") {
             QCOMPARE(::chown(QFile::encodeName(path).constData(), other_uid, other_uid), 0);
-        }
-        ino_t const inode = stat_of(path).st_ino;
-        QVERIFY(inode != 0);
-
-        QCOMPARE(communication::probe_is_running(), running);
-        QCOMPARE(logged.contains("kelvra.communication: timeout"), occupant == "silent");
-
-        instance second;
-        QVERIFY(!second.launch());
-        QCOMPARE(second.exitCode(), 2);
-        QVERIFY(second.readAllStandardError().contains("start listen error"));
-        QCOMPARE(stat_of(path).st_ino, inode);
-        if (occupant == "foreign") {
-            QCOMPARE(stat_of(path).st_uid, other_uid);
-            QCoreApplication::processEvents();
-            QCOMPARE(stand_in->connections, 0);
-        }
-    }
-
-    // Starts that race for the name end with one listener. An instance that
-    // was killed leaves its socket behind (here with the lock file of a
-    // start that died while taking the name): its connections are refused,
-    // so a start removes it and listens in its place.
-    void racing_starts_leave_one_listener_data() {
-        QTest::addColumn<int>("starts");
-        QTest::addColumn<bool>("stale");
-        QTest::newRow("one start, stale socket") << 1 << true;
-        QTest::newRow("eight starts, free name") << 8 << false;
-        QTest::newRow("eight starts, stale socket") << 8 << true;
-    }
-
-    void racing_starts_leave_one_listener() {
-        QFETCH(int, starts);
-        QFETCH(bool, stale);
-        kelvra::testing::isolated_home home;
-        QString const path = default_socket_path(home);
-        if (stale) {
-            instance killed;
-            QVERIFY(killed.launch());
-            qint64 const pid = killed.processId();
-            killed.kill();
-            QVERIFY(killed.waitForFinished());
+        } else if (occupant == "killed") {
+            qint64 const pid = first.processId();
+            first.kill();
+            QVERIFY(first.waitForFinished());
             QVERIFY(kelvra::testing::write_file(
                 path + ".lock", QByteArray::number(pid) + "\ncommunication_instance\n" +
                                     QSysInfo::machineHostName().toUtf8() + "\n"));
-            QVERIFY(QFileInfo::exists(path));
-            QVERIFY(!communication::probe_is_running());
         }
+        ino_t const inode = stat_of(path).st_ino;
+        QCOMPARE(inode != 0, !occupant.isEmpty());
+        QCOMPARE(communication::probe_is_running(), running);
+        QCOMPARE(logged.contains("kelvra.communication: timeout"), occupant == "silent");
+
         // All wait at "ready" and are let go together.
         std::vector<std::unique_ptr<instance>> racers;
         for (int i = 0; i < starts; ++i) {
@@ -428,75 +389,21 @@ private slots:
             if (racer->listens()) {
                 ++listening;
                 QCOMPARE(racer->path, path);
+            } else {
+                QCOMPARE(racer->exitCode(), 2);
+                QVERIFY(racer->readAllStandardError().contains("start listen error"));
             }
         }
-        QCOMPARE(listening, 1);
-        QVERIFY(communication::probe_is_running());
-    }
-
-    // Beside this user's instance, a start without a runtime folder (or
-    // whose runtime folder is someone else's) listens in a private folder
-    // under the temporary folder: folder and socket for its user only. When
-    // another user took that folder's name first there is no exchange at all.
-    void socket_location_data() {
-        QTest::addColumn<QString>("foreign"); // the folder another user owns
-        QTest::newRow("no runtime folder") << "";
-        QTest::newRow("runtime folder of another user") << "runtime";
-        QTest::newRow("private folder taken by another user") << "private";
-    }
-
-    void socket_location() {
-        QFETCH(QString, foreign);
-        if (!foreign.isEmpty() && ::geteuid() != 0) {
-            QSKIP("needs root to give a folder to another user");
+        bool const taken = occupant.isEmpty() || occupant == "killed";
+        QCOMPARE(listening, taken ? 1 : 0);
+        QCOMPARE(communication::probe_is_running(), taken || running);
+        if (!taken) {
+            QCOMPARE(stat_of(path).st_ino, inode);
         }
-        kelvra::testing::isolated_home home;
-        instance mine;
-        QVERIFY(mine.launch());
-
-        QTemporaryDir temporary; // another user can enter it, not list it
-        QCOMPARE(::chmod(QFile::encodeName(temporary.path()).constData(), 0711), 0);
-        passwd const* const user = ::getpwuid(::geteuid());
-        QVERIFY(user);
-        QString const private_name = "runtime-" + QString::fromLocal8Bit(user->pw_name);
-        QString const foreign_folder =
-            foreign.isEmpty()
-                ? QString()
-                : folder_for(temporary, foreign == "runtime" ? "runtime" : private_name, other_uid);
-        // This process and the instance started now see the same places.
-        QByteArray const old_temporary = qgetenv("TMPDIR");
-        auto restore = qScopeGuard([&] {
-            qputenv("TMPDIR", old_temporary);
-            qputenv("XDG_RUNTIME_DIR", home.runtime_dir().toLocal8Bit());
-        });
-        qputenv("TMPDIR", temporary.path().toLocal8Bit());
-        qunsetenv("XDG_RUNTIME_DIR");
-        if (foreign == "runtime") {
-            qputenv("XDG_RUNTIME_DIR", foreign_folder.toLocal8Bit());
-        }
-        bool const taken = foreign == "private";
-
-        instance server;
-        QCOMPARE(server.launch(), !taken);
-        QCOMPARE(communication::probe_is_running(), !taken);
-        if (taken) {
-            QCOMPARE(server.exitCode(), 2);
-            QVERIFY(server.readAllStandardError().contains("start listen error"));
-            QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                     QStringList{private_name});
-        } else {
-            QString const folder = temporary.filePath(private_name);
-            QCOMPARE(server.path, folder + "/KelvraCommunicationServer");
-            QCOMPARE(stat_of(folder).st_mode & 0777, mode_t{0700});
-            QCOMPARE(stat_of(folder).st_uid, ::geteuid());
-            QCOMPARE(stat_of(server.path).st_mode & 077, mode_t{0});
-            QCOMPARE(stat_of(server.path).st_uid, ::geteuid());
-        }
-        if (!foreign.isEmpty()) {
-            QVERIFY(!foreign_folder.isEmpty());
-            QCOMPARE(QDir(foreign_folder)
-                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                     QStringList());
+        if (occupant == "foreign") {
+            QCOMPARE(stat_of(path).st_uid, other_uid);
+            QCoreApplication::processEvents();
+            QCOMPARE(stand_in->connections, 0);
         }
     }
 };

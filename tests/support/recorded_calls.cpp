@@ -13,30 +13,29 @@ QFileInfoList call_files(QString const& dir) {
     return QDir(dir).entryInfoList({QStringLiteral("*.args")}, QDir::Files);
 }
 
-// "<parent pid>-<pid>.args"; process ids grow in start order.
-qint64 id_part(QFileInfo const& info, int index) {
-    return info.completeBaseName().section(QLatin1Char('-'), index, index).toLongLong();
+// Of "<parent pid>-<pid>.args", the parent's (0) or its own (1); process ids
+// grow in start order.
+qint64 pid_of(QFileInfo const& info, int which) {
+    return info.completeBaseName().section(QLatin1Char('-'), which, which).toLongLong();
 }
 
 QList<recorded_launch> read_launches(QString const& dir, bool remove) {
     QFileInfoList files = call_files(dir);
     std::sort(files.begin(), files.end(),
-              [](QFileInfo const& a, QFileInfo const& b) { return id_part(a, 1) < id_part(b, 1); });
+              [](QFileInfo const& a, QFileInfo const& b) { return pid_of(a, 1) < pid_of(b, 1); });
     QList<recorded_launch> launches;
     for (QFileInfo const& info : files) {
         QFile file(info.filePath());
-        if (!file.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        QList<QByteArray> parts = file.readAll().split('\0');
-        parts.removeLast(); // after the last terminator
-        recorded_launch launch{id_part(info, 0), {}};
-        for (QByteArray const& part : parts) {
-            launch.arguments << QString::fromUtf8(part);
-        }
-        launches << launch;
-        if (remove) {
-            file.remove();
+        if (file.open(QIODevice::ReadOnly)) {
+            QList<QByteArray> parts = file.readAll().split('\0');
+            parts.removeLast(); // after the last terminator
+            launches << recorded_launch{pid_of(info, 0), {}};
+            for (QByteArray const& part : parts) {
+                launches.last().arguments << QString::fromUtf8(part);
+            }
+            if (remove) {
+                file.remove();
+            }
         }
     }
     return launches;

@@ -42,8 +42,7 @@ QString sshd_server::unavailable_reason() {
     if (::geteuid() != 0) {
         return QStringLiteral("sshd needs root");
     }
-    for (auto const* program :
-         {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/unshare", "/usr/bin/puttygen"}) {
+    for (auto const* program : {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/unshare"}) {
         if (!QFile::exists(QString::fromLatin1(program))) {
             return QStringLiteral("missing ") + QString::fromLatin1(program);
         }
@@ -73,10 +72,6 @@ bool sshd_server::start(QByteArray const& password, QString& error) {
              error) ||
         !run(QStringLiteral("/usr/bin/ssh-keygen"), keygen + QStringList{client_key()}, {}, unused,
              error) ||
-        !run(QStringLiteral("/usr/bin/puttygen"),
-             {client_key(), QStringLiteral("-O"), QStringLiteral("private"), QStringLiteral("-o"),
-              client_ppk()},
-             {}, unused, error) ||
         !run(QStringLiteral("/usr/bin/openssl"),
              {QStringLiteral("passwd"), QStringLiteral("-6"), QStringLiteral("-stdin")},
              password + '\n', hash, error)) {

@@ -1,6 +1,7 @@
-// The terminal program's parts: its command line, the profile it reads,
-// the session key text it accepts, the ssh command it builds, and the
-// private channel that hands the password to the askpass helper.
+// The terminal program's parts: its command line, the profile it reads, the
+// session key text it accepts, PuTTY keys, and the private channel that
+// hands the password to the askpass helper. The whole program runs against
+// sshd in the end-to-end test.
 #include "arguments.hpp"
 #include "control_channel.hpp"
 #include "credential.hpp"
@@ -14,21 +15,20 @@
 #include "terminal_window.hpp"
 
 #include "crypto/session_key.hpp"
+#include "support/processes.hpp"
 #include "support/test_environment.hpp"
 
 #include <brano/core/v6/datetime.hpp>
 
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 #include <sys/stat.h>
 
 namespace core = brano::core::v6;
 namespace terminal = kelvra::terminal;
+using kelvra::testing::read_file;
+using kelvra::testing::write_file;
 using terminal::status::terminal_category;
 using words = std::vector<std::string>;
 
@@ -39,48 +39,17 @@ namespace {
 char const installation_key[] = "SERIAL-A|SERIAL-B";
 std::string const forward = "kelvra:127.0.0.1:59565";
 
-std::string stamped_text(long long stamp_ms) {
-    kelvra::crypto::session_key key;
-    key.timestamp = core::datetime::from_msecs_since_epoch(stamp_ms);
-    key.device_key = core::byte_array(installation_key);
-    key.secret = core::byte_array("segredo");
-    key.command = "mirtel --menu";
-    key.path = "/srv/mirtel";
-    core::result::stack status;
-    return kelvra::crypto::encrypt_session_key(key, status);
-}
-
-bool write_file(QString const& path, QByteArray const& content) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray read_file(QString const& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-struct finished {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-finished run(QString const& program, QStringList const& arguments) {
-    QProcess p;
-    p.start(program, arguments);
-    finished f;
-    if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit) {
-        f.code = p.exitCode();
-    }
-    f.out = p.readAllStandardOutput();
-    f.err = p.readAllStandardError();
-    return f;
-}
-
 int mode_of(std::string const& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
+// A supervisor listening on a control channel in `dir`.
+std::string listen_in(QTemporaryDir const& dir, terminal::supervisor& watcher,
+                      core::result::stack& status) {
+    std::string const channel = dir.filePath(QStringLiteral("control")).toStdString();
+    watcher.listen(channel, status);
+    return channel;
 }
 
 } // namespace
@@ -94,46 +63,38 @@ private slots:
     void command_lines_data() {
         QTest::addColumn<words>("args");
         QTest::addColumn<QString>("position");
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<bool>("maximized");
-        auto refused = [](char const* tag, words const& args, char const* position) {
-            QTest::newRow(tag) << args << position << false << false;
+        auto row = [](char const* tag, words const& args, char const* position) {
+            QTest::newRow(tag) << args << position;
         };
-        QTest::newRow("password") << words{"-load", "Vendas", "-pw", "T", "-R", forward} << ""
-                                  << true << false;
-        QTest::newRow("key file, maximized")
-            << words{"-load", "Produção 1", "-i", "T", "-maximized", "-R", forward} << "" << false
-            << true;
-        refused("nothing", {}, "1");
-        refused("unknown option first", {"-ssh", "x"}, "1");
-        refused("no name", {"-load"}, "2");
-        refused("empty name", {"-load", "", "-pw", "T", "-R", forward}, "2");
-        refused("both credentials", {"-load", "V", "-pw", "T", "-i", "T", "-R", forward}, "5");
-        refused("no credential text", {"-load", "V", "-pw"}, "4");
-        refused("maximized first", {"-load", "V", "-maximized", "-pw", "T", "-R", forward}, "3");
-        refused("no forward", {"-load", "V", "-pw", "T"}, "5");
-        refused("forward of another name", {"-load", "V", "-pw", "T", "-R", "x:127.0.0.1:59565"},
-                "6");
-        refused("forward port 0", {"-load", "V", "-pw", "T", "-R", "kelvra:127.0.0.1:0"}, "6");
-        refused("forward port too large",
-                {"-load", "V", "-pw", "T", "-R", "kelvra:127.0.0.1:65536"}, "6");
-        refused("forward without host", {"-load", "V", "-pw", "T", "-R", "kelvra::59565"}, "6");
-        refused("trailing argument", {"-load", "V", "-pw", "T", "-R", forward, "-v"}, "7");
+        row("password", {"-load", "Vendas", "-pw", "T", "-R", forward}, "");
+        row("key file, maximized", {"-load", "Produção 1", "-i", "T", "-maximized", "-R", forward},
+            "");
+        row("nothing", {}, "1");
+        row("unknown option first", {"-ssh", "x"}, "1");
+        row("empty name", {"-load", "", "-pw", "T", "-R", forward}, "2");
+        row("both credentials", {"-load", "V", "-pw", "T", "-i", "T", "-R", forward}, "5");
+        row("no credential text", {"-load", "V", "-pw"}, "4");
+        row("maximized first", {"-load", "V", "-maximized", "-pw", "T", "-R", forward}, "3");
+        row("no forward", {"-load", "V", "-pw", "T"}, "5");
+        row("forward of another name", {"-load", "V", "-pw", "T", "-R", "x:127.0.0.1:59565"}, "6");
+        row("forward port 0", {"-load", "V", "-pw", "T", "-R", "kelvra:127.0.0.1:0"}, "6");
+        row("forward port too large", {"-load", "V", "-pw", "T", "-R", "kelvra:127.0.0.1:65536"},
+            "6");
+        row("forward without host", {"-load", "V", "-pw", "T", "-R", "kelvra::59565"}, "6");
+        row("trailing argument", {"-load", "V", "-pw", "T", "-R", forward, "-v"}, "7");
     }
 
     void command_lines() {
         QFETCH(words, args);
         QFETCH(QString, position);
-        QFETCH(bool, password);
-        QFETCH(bool, maximized);
         core::result::stack status;
         auto const parsed = terminal::parse_arguments(args, status);
         if (position.isEmpty()) {
             QVERIFY(!status.has_failed());
             QCOMPARE(parsed.session_name, args[1]);
-            QCOMPARE(parsed.kind == terminal::credential_kind::password, password);
+            QCOMPARE(parsed.kind == terminal::credential_kind::password, args[2] == "-pw");
             QCOMPARE(parsed.credential, std::string("T"));
-            QCOMPARE(parsed.maximized, maximized);
+            QCOMPARE(parsed.maximized, args[4] == "-maximized");
             QCOMPARE(parsed.forward_host, std::string("127.0.0.1"));
             QCOMPARE(parsed.forward_port, std::uint16_t{59565});
             return;
@@ -149,15 +110,13 @@ private slots:
 
     // The real program refuses a wrong command line before doing anything.
     void program_refuses_with_usage() {
-        auto const f =
-            run(QStringLiteral(KELVRA_PUTTY_PATH),
-                {QStringLiteral("-load"), QStringLiteral("V"), QStringLiteral("-telnet")});
+        auto const f = kelvra::testing::run_program(QStringLiteral(KELVRA_PUTTY_PATH),
+                                                    {"-load", "V", "-telnet"});
         QCOMPARE(f.code, 2);
-        QVERIFY2(f.err.startsWith(
-                     "kelvra-terminal: Os argumentos do programa de terminal são inválidos\n"),
-                 f.err.constData());
-        QVERIFY(f.err.contains("    argument: -telnet\n"));
-        QVERIFY(f.err.contains("uso: putty -load NOME"));
+        QCOMPARE(f.err, QByteArray("kelvra-terminal: Os argumentos do programa de terminal são "
+                                   "inválidos\n    position: 3\n    argument: -telnet\n    "
+                                   "expected: -pw ou -i\nuso: putty -load NOME (-pw CHAVE | -i "
+                                   "CHAVE) [-maximized] -R kelvra:127.0.0.1:59565\n"));
     }
 
     void profile_as_the_launcher_writes_it() {
@@ -167,7 +126,6 @@ private slots:
         QVERIFY(write_file(
             path, read_file(kelvra::testing::data_file(QStringLiteral("putty_profile.ini")))
                       .replace("@ID@", id)));
-
         core::result::stack status;
         auto const profile = terminal::read_profile(path, status);
         QVERIFY2(!status.has_failed(), status.get_message().c_str());
@@ -181,6 +139,9 @@ private slots:
         QVERIFY(profile.foreground && profile.background);
         QCOMPARE(terminal::colour_name(*profile.foreground), std::string("#bbbbbb"));
         QCOMPARE(terminal::colour_name(*profile.background), std::string("#000000"));
+        for (auto const* bad : {"10,90", "256,0,0", "a,b,c"}) {
+            QVERIFY2(!terminal::parse_colour(QString::fromLatin1(bad)), bad);
+        }
     }
 
     void refused_profiles_data() {
@@ -217,28 +178,10 @@ private slots:
         QCOMPARE(status.begin()->get_code(), code);
     }
 
-    void colours_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("two parts") << "10,90"
-                                   << "";
-        QTest::newRow("above 255") << "256,0,0"
-                                   << "";
-        QTest::newRow("not a number") << "a,b,c"
-                                      << "";
-    }
-
-    void colours() {
-        QFETCH(QString, text);
-        QFETCH(QString, name);
-        auto const colour = terminal::parse_colour(text);
-        QCOMPARE(colour ? QString::fromStdString(terminal::colour_name(*colour)) : QString(), name);
-    }
-
     // A session key text is taken for two minutes either way of its stamp,
     // and only on the installation it was made for.
     void credentials_data() {
-        QTest::addColumn<long long>("offset_ms");
+        QTest::addColumn<long long>("offset_ms"); // -1: never stamped
         QTest::addColumn<QByteArray>("device_key");
         QTest::addColumn<QString>("refusal");
         QByteArray const own(installation_key);
@@ -256,136 +199,49 @@ private slots:
         QFETCH(QByteArray, device_key);
         QFETCH(QString, refusal);
         long long const now = 1700000000000LL;
+        kelvra::crypto::session_key key;
+        key.timestamp =
+            core::datetime::from_msecs_since_epoch(offset_ms == -1 ? 0 : now + offset_ms);
+        key.device_key = core::byte_array(installation_key);
+        key.secret = core::byte_array("segredo");
+        key.command = "mirtel --menu";
+        key.path = "/srv/mirtel";
         core::result::stack status;
-        auto const opened =
-            terminal::open_credential(stamped_text(offset_ms == -1 ? 0 : now + offset_ms),
-                                      core::byte_array(device_key.toStdString()), now, status);
+        std::string const text = kelvra::crypto::encrypt_session_key(key, status);
+        auto const opened = terminal::open_credential(
+            text, core::byte_array(device_key.toStdString()), now, status);
         if (refusal.isEmpty()) {
             QVERIFY(!status.has_failed());
             QCOMPARE(opened.secret, std::string("segredo"));
             QCOMPARE(opened.command, std::string("mirtel --menu"));
             QCOMPARE(opened.path, std::string("/srv/mirtel"));
-        } else if (refusal == QLatin1String("expired")) {
-            QVERIFY(status.has_failed());
+            return;
+        }
+        QVERIFY(status.has_failed());
+        if (refusal == QLatin1String("expired")) {
             QCOMPARE(status.begin()->get_code(), int(terminal_category::key_expired));
         } else {
-            QVERIFY(status.has_failed());
             QCOMPARE(std::string(status.begin()->get_category().name()),
                      std::string("kelvra-openssl-errors"));
         }
     }
 
-    void remote_commands_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("remote");
-        QTest::newRow("command in its folder") << "mirtel"
-                                               << "/srv/mirtel"
-                                               << "cd '/srv/mirtel' && mirtel";
-        QTest::newRow("folder with quotes and expansions")
-            << "mirtel"
-            << "/srv/o'brien $HOME `x`"
-            << "cd '/srv/o'\\''brien $HOME `x`' && mirtel";
-        QTest::newRow("folder without command") << ""
-                                                << "/srv"
-                                                << "cd '/srv' && exec \"${SHELL:-/bin/sh}\" -l";
-        QTest::newRow("command without folder") << "mirtel"
-                                                << ""
-                                                << "mirtel";
-        QTest::newRow("neither") << ""
-                                 << ""
-                                 << "";
-    }
-
+    // The server's command runs in its folder, or a login shell does.
     void remote_commands() {
-        QFETCH(QString, command);
-        QFETCH(QString, path);
-        QFETCH(QString, remote);
-        QCOMPARE(QString::fromStdString(
-                     terminal::remote_command(command.toStdString(), path.toStdString())),
-                 remote);
-    }
-
-    void ssh_command_lines_data() {
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<bool>("tty");
-        QTest::newRow("key file, no terminal") << false << false;
-        QTest::newRow("password, terminal") << true << true;
-    }
-
-    void ssh_command_lines() {
-        QFETCH(bool, password);
-        QFETCH(bool, tty);
-        terminal::ssh_request r;
-        r.profile.host = QStringLiteral("mirtel.example.com");
-        r.profile.port = 2222;
-        r.profile.user = QStringLiteral("op");
-        r.profile.environment = {{QStringLiteral("KELVRA_CONNECTION_ID"), QStringLiteral("7b7d")},
-                                 {QStringLiteral("KELVRA_VERSION"), QStringLiteral("1.3.3")}};
-        r.kind =
-            password ? terminal::credential_kind::password : terminal::credential_kind::key_file;
-        r.key_file = "/home/op/id";
-        r.command = "mirtel";
-        r.path = "/srv";
-        r.forward_host = "127.0.0.1";
-        r.forward_port = 59565;
-        r.known_hosts = "/home/op/.ssh/known_hosts";
-        r.terminal = tty;
-
-        words expected{"-p", "2222",
-                       "-l", "op",
-                       "-o", "StrictHostKeyChecking=accept-new",
-                       "-o", "UserKnownHostsFile=/home/op/.ssh/known_hosts",
-                       "-o", "SendEnv=KELVRA_CONNECTION_ID",
-                       "-o", "SendEnv=KELVRA_VERSION",
-                       "-o", "ExitOnForwardFailure=yes",
-                       "-o", "StreamLocalBindUnlink=yes",
-                       "-R", "/tmp/kelvra-7b7d:127.0.0.1:59565"};
-        if (password) {
-            expected.insert(expected.end(),
-                            {"-o", "PubkeyAuthentication=no", "-o",
-                             "PreferredAuthentications=password,keyboard-interactive", "-o",
-                             "NumberOfPasswordPrompts=1"});
-        } else {
-            expected.insert(expected.end(), {"-i", "/home/op/id", "-o", "IdentitiesOnly=yes"});
-        }
-        if (tty) {
-            expected.emplace_back("-t");
-        }
-        expected.insert(expected.end(),
-                        {"--", "mirtel.example.com",
-                         "trap 'rm -f /tmp/kelvra-7b7d' EXIT; cd '/srv' && mirtel"});
-        QCOMPARE(terminal::ssh_arguments(r), expected);
-    }
-
-    void terminal_windows_data() {
-        QTest::addColumn<bool>("xterm");
-        QTest::addColumn<words>("expected");
-        QTest::newRow("xterm, maximized")
-            << true << words{"-xrm",    "*utf8Title: true", "-u8", "-T",      "Produção",
-                             "-n",      "Produção",         "-fg", "#bbbbbb", "-bg",
-                             "#000000", "-maximized",       "-e",  "runner",  "ssh"};
-        QTest::newRow("another emulator: title and command only")
-            << false << words{"-T", "Produção", "-e", "runner", "ssh"};
-    }
-
-    void terminal_windows() {
-        QFETCH(bool, xterm);
-        QFETCH(words, expected);
-        terminal::terminal_window const window{"/usr/bin/x", xterm};
-        QCOMPARE(terminal::terminal_window_arguments(window, "Produção", true,
-                                                     terminal::rgb{187, 187, 187},
-                                                     terminal::rgb{0, 0, 0}, {"runner", "ssh"}),
-                 expected);
+        QCOMPARE(terminal::remote_command("mirtel", "/srv/o'brien $HOME `x`"),
+                 std::string("cd '/srv/o'\\''brien $HOME `x`' && mirtel"));
+        QCOMPARE(terminal::remote_command("", "/srv"),
+                 std::string("cd '/srv' && exec \"${SHELL:-/bin/sh}\" -l"));
+        QCOMPARE(terminal::remote_command("mirtel", ""), std::string("mirtel"));
+        QCOMPARE(terminal::remote_command("", ""), std::string());
     }
 
     void putty_keys_are_converted_privately() {
         QTemporaryDir dir;
         QString const ppk = dir.filePath(QStringLiteral("id.ppk"));
-        QCOMPARE(run(QStringLiteral("puttygen"),
-                     {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
-                      QStringLiteral("--new-passphrase"), QStringLiteral("/dev/null"),
-                      QStringLiteral("-o"), ppk})
+        QCOMPARE(kelvra::testing::run_program(
+                     QStringLiteral("puttygen"),
+                     {"-q", "-t", "ed25519", "--new-passphrase", "/dev/null", "-o", ppk})
                      .code,
                  0);
         std::string const puttygen =
@@ -399,10 +255,9 @@ private slots:
         QVERIFY2(!status.has_failed(), status.get_message().c_str());
         QCOMPARE(converted, folder.file("key"));
         QCOMPARE(mode_of(converted), 0600);
-        QVERIFY(QFile(QString::fromStdString(converted)).size() > 0);
         std::string const path = folder.path();
         folder.remove();
-        QVERIFY(!QFile::exists(QString::fromStdString(path)));
+        QCOMPARE(mode_of(path), -1);
 
         // A damaged PuTTY key is reported, not passed on.
         QString const damaged = dir.filePath(QStringLiteral("bad.ppk"));
@@ -411,24 +266,7 @@ private slots:
         terminal::prepare_key_file(damaged.toStdString(), puttygen, other.file("key"), status);
         QVERIFY(status.has_failed());
         QCOMPARE(status.begin()->get_code(), int(terminal_category::key_conversion_failed));
-        QVERIFY(!QFile::exists(QString::fromStdString(other.file("key"))));
-    }
-
-    void child_processes() {
-        core::result::stack status;
-        terminal::program_call call;
-        call.program = "/bin/sh";
-        call.arguments = {"-c", "kill -TERM $$"};
-        QCOMPARE(terminal::run_program(call, status), 128 + SIGTERM);
-        call.arguments = {"-c", "exit 7"};
-        QCOMPARE(terminal::run_program(call, status), 7);
-        QVERIFY(!status.has_failed());
-
-        call.program = "/nonexistent/ssh";
-        QCOMPARE(terminal::start_program(call, status), -1);
-        QVERIFY(status.has_failed());
-        QCOMPARE(status.begin()->get_code(), int(terminal_category::start_failed));
-        QCOMPARE(*status.begin()->find_argument("errno-code"), std::to_string(ENOENT));
+        QCOMPARE(mode_of(other.file("key")), -1);
     }
 
     // The askpass helper gets the password once, over the private channel;
@@ -437,8 +275,7 @@ private slots:
         QTemporaryDir dir;
         core::result::stack status;
         terminal::supervisor watcher(status);
-        std::string const channel = dir.filePath(QStringLiteral("control")).toStdString();
-        watcher.listen(channel, status);
+        std::string const channel = listen_in(dir, watcher, status);
         QVERIFY(!status.has_failed());
         QCOMPARE(mode_of(channel) & 077, 0);
         watcher.set_password("pa ss\"word");
@@ -461,47 +298,43 @@ private slots:
 
     // Inside a window the status is the one the helper reports for ssh; a
     // window that ends without the helper ever calling is a failure, not a
-    // success.
+    // success. A program that cannot start says why.
     void window_status_data() {
-        QTest::addColumn<bool>("helper");
-        QTest::newRow("helper reports ssh's status") << true;
-        QTest::newRow("no helper") << false;
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("exit_status");
+        QTest::newRow("helper reports ssh's status") << KELVRA_HELPERS_DIR "/kelvra-ssh" << 42;
+        QTest::newRow("no helper") << "/bin/true" << 1;
+        QTest::newRow("no program") << "/nonexistent/xterm" << -1;
     }
 
     void window_status() {
-        QFETCH(bool, helper);
+        QFETCH(QString, program);
+        QFETCH(int, exit_status);
         QTemporaryDir dir;
         core::result::stack status;
         terminal::supervisor watcher(status);
-        std::string const channel = dir.filePath(QStringLiteral("control")).toStdString();
-        watcher.listen(channel, status);
-        if (!helper) {
+        std::string const channel = listen_in(dir, watcher, status);
+        if (exit_status == 1) {
             watcher.set_runner_grace(50);
         }
         terminal::program_call call;
-        call.program = helper ? KELVRA_HELPERS_DIR "/kelvra-ssh" : "/bin/true";
-        if (helper) {
+        call.program = program.toStdString();
+        if (exit_status == 42) {
             call.arguments = {channel, "/bin/sh", "-c", "exit 42"};
         }
         call.null_input = true;
         pid_t const child = terminal::start_program(call, status);
-        QVERIFY(child > 0);
-        QCOMPARE(watcher.wait(child, true, status), helper ? 42 : 1);
-        QCOMPARE(status.has_failed(), !helper);
-        if (!helper) {
+        if (exit_status == -1) {
+            QCOMPARE(child, -1);
+            QCOMPARE(*status.begin()->find_argument("errno-code"), std::to_string(ENOENT));
+        } else {
+            QVERIFY(child > 0);
+            QCOMPARE(watcher.wait(child, true, status), exit_status);
+        }
+        QCOMPARE(status.has_failed(), exit_status != 42);
+        if (exit_status != 42) {
             QCOMPARE(status.begin()->get_code(), int(terminal_category::start_failed));
         }
-    }
-
-    void programs_are_found_on_the_path() {
-        QTemporaryDir dir;
-        QString const tool = dir.filePath(QStringLiteral("tool"));
-        QVERIFY(write_file(tool, {}));
-        std::string const path = "/nonexistent::" + dir.path().toStdString();
-        QCOMPARE(terminal::find_program("tool", path), std::string()); // not executable
-        QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner);
-        QCOMPARE(terminal::find_program("tool", path), tool.toStdString());
-        QCOMPARE(terminal::find_program("tool", ""), std::string());
     }
 };
 
