@@ -11,8 +11,6 @@
 
 #include <QFileInfo>
 #include <QLocalServer>
-#include <QLocalSocket>
-#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTest>
 
@@ -44,15 +42,12 @@ QByteArray text(QString const& value) {
     return QByteArray::fromHex(digits);
 }
 
-// The failure form with two entries, the second with "path" and "campo",
-// its arguments in the given wire order.
-QByteArray two_entry_failure(bool arguments_by_name) {
-    QByteArray const campo = text("campo") + text("nome");
-    QByteArray const path = text("path") + text("/s/1.json");
+// The failure form with two entries, the second with "campo" and "path".
+QByteArray two_entry_failure() {
     return hex("00000001 00000002") + text("kelvra-config") + text("O arquivo não foi encontrado") +
            hex("00000000") + text("kelvra-load-session") +
            text("Ocorreu um erro ao manipular o arquivo referente à sessão") + hex("00000002") +
-           (arguments_by_name ? campo + path : path + campo);
+           text("campo") + text("nome") + text("path") + text("/s/1.json");
 }
 
 // The debug lines of this process ("kelvra.communication: timeout").
@@ -95,39 +90,6 @@ struct instance : kelvra::testing::child_process {
     }
 };
 
-// A stand-in instance in this process: it answers every request with
-// `reply` (nothing when that is empty) and counts its connections.
-struct scripted_server : QObject {
-    QLocalServer server;
-    int connections = 0;
-
-    scripted_server(QString const& path, QByteArray const& reply) {
-        server.setSocketOptions(QLocalServer::UserAccessOption);
-        server.listen(path);
-        connect(&server, &QLocalServer::newConnection, this, [this, reply] {
-            while (QLocalSocket* socket = server.nextPendingConnection()) {
-                ++connections;
-                connect(socket, &QLocalSocket::readyRead, socket, [socket, reply] {
-                    socket->readAll();
-                    socket->write(reply);
-                });
-            }
-        });
-    }
-};
-
-bool connect_to(QLocalSocket& socket, QString const& path) {
-    socket.connectToServer(path);
-    return socket.waitForConnected(5000);
-}
-
-// In hex, the first `size` bytes that arrive on `socket`.
-QByteArray receive(QLocalSocket& socket, int size) {
-    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= size; },
-                          kelvra::testing::process_timeout_ms);
-    return socket.read(size).toHex(' ');
-}
-
 } // namespace
 
 class tst_communication : public QObject {
@@ -141,27 +103,24 @@ private slots:
         QTest::addColumn<QByteArray>("encoded");
         QTest::addColumn<QByteArray>("expected");
         using namespace services;
-        QTest::newRow("is_running request") << encode(is_running::request{}) << hex("00000002");
-        QTest::newRow("open_application request")
-            << encode(open_application::request{}) << hex("00000003");
-        QTest::newRow("open_connection request")
-            << encode(open_connection::request{"Vendas"})
-            << hex("00000004 0000000c 0056 0065 006e 0064 0061 0073");
-        QTest::newRow("open_connection request, accented name")
-            << encode(open_connection::request{"Produção"})
-            << hex("00000004 00000010 0050 0072 006f 0064 0075 00e7 00e3 006f");
-        QTest::newRow("open_connection request, empty name")
-            << encode(open_connection::request{QStringLiteral("")}) << hex("00000004 00000000");
-        QTest::newRow("open_connection request, null name")
-            << encode(open_connection::request{QString()}) << hex("00000004 00000000");
-        QTest::newRow("is_running response, true")
-            << encode(is_running::response{true}) << hex("00000002 01");
-        QTest::newRow("is_running response, false")
-            << encode(is_running::response{false}) << hex("00000002 00");
-        QTest::newRow("open_application response")
-            << encode(open_application::response{}) << hex("00000003");
-        QTest::newRow("open_connection response")
-            << encode(open_connection::response{}) << hex("00000004");
+        auto row = [](char const* tag, QByteArray const& encoded, char const* expected) {
+            QTest::newRow(tag) << encoded << hex(expected);
+        };
+        row("is_running request", encode(is_running::request{}), "00000002");
+        row("open_application request", encode(open_application::request{}), "00000003");
+        row("open_connection request", encode(open_connection::request{"Vendas"}),
+            "00000004 0000000c 0056 0065 006e 0064 0061 0073");
+        row("open_connection request, accented name", encode(open_connection::request{"Produção"}),
+            "00000004 00000010 0050 0072 006f 0064 0075 00e7 00e3 006f");
+        row("open_connection request, empty name", encode(open_connection::request{""}),
+            "00000004 00000000");
+        row("open_connection request, null name", encode(open_connection::request{QString()}),
+            "00000004 00000000");
+        row("is_running response, true", encode(is_running::response{true}), "00000002 01");
+        row("is_running response, false", encode(is_running::response{false}), "00000002 00");
+        row("open_application response", encode(open_application::response{}), "00000003");
+        row("open_connection response", encode(open_connection::response{}), "00000004");
+        row("failure response without entries", encode(failure{}), "00000001 00000000");
         // Arguments attached as "path" then "campo" go out ordered by name.
         result::stack status;
         status.push_item(kelvra::status::config_category::instance(), 2);
@@ -169,9 +128,7 @@ private slots:
             .set_argument("path", "/s/1.json")
             .set_argument("campo", "nome");
         QTest::newRow("failure response")
-            << encode(failure{error_entries(status)}) << two_entry_failure(true);
-        QTest::newRow("failure response without entries")
-            << encode(failure{}) << hex("00000001 00000000");
+            << encode(failure{error_entries(status)}) << two_entry_failure();
     }
 
     void message_bytes() {
@@ -185,24 +142,26 @@ private slots:
     void malformed_messages_are_rejected_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("bytes");
+        auto row = [](char const* kind, char const* tag, QByteArray const& bytes) {
+            QTest::newRow(tag) << kind << bytes;
+        };
         QByteArray const entry = text("a") + text("b");
-        QTest::newRow("request: tag cut short") << "request" << hex("000000");
-        QTest::newRow("request: unknown tag") << "request" << hex("00000007");
-        QTest::newRow("request: failure tag") << "request" << hex("00000001 00000000");
-        QTest::newRow("request: name cut short") << "request" << hex("00000004 0000000c 0056");
-        QTest::newRow("request: huge name length") << "request" << hex("00000004 7ffffffe 0056");
-        QTest::newRow("is_running reply: answer missing") << "is_running" << hex("00000002");
-        QTest::newRow("reply: tag cut short") << "reply" << hex("000000");
-        QTest::newRow("reply: negative entry count") << "reply" << hex("00000001 ffffffff");
-        QTest::newRow("reply: huge entry count") << "reply" << hex("00000001 7fffffff");
-        QTest::newRow("reply: fewer entries than counted")
-            << "reply" << hex("00000001 00000002") + entry + hex("00000000");
-        QTest::newRow("reply: negative argument count")
-            << "reply" << hex("00000001 00000001") + entry + hex("ffffffff");
-        QTest::newRow("reply: argument value missing")
-            << "reply" << hex("00000001 00000001") + entry + hex("00000001") + text("path");
-        QTest::newRow("reply: huge text length")
-            << "reply" << hex("00000001 00000001 7ffffffe 0041");
+        row("request", "request: tag cut short", hex("000000"));
+        row("request", "request: unknown tag", hex("00000007"));
+        row("request", "request: failure tag", hex("00000001 00000000"));
+        row("request", "request: name cut short", hex("00000004 0000000c 0056"));
+        row("request", "request: huge name length", hex("00000004 7ffffffe 0056"));
+        row("is_running", "is_running reply: answer missing", hex("00000002"));
+        row("reply", "reply: tag cut short", hex("000000"));
+        row("reply", "reply: negative entry count", hex("00000001 ffffffff"));
+        row("reply", "reply: huge entry count", hex("00000001 7fffffff"));
+        row("reply", "reply: fewer entries than counted",
+            hex("00000001 00000002") + entry + hex("00000000"));
+        row("reply", "reply: negative argument count",
+            hex("00000001 00000001") + entry + hex("ffffffff"));
+        row("reply", "reply: argument value missing",
+            hex("00000001 00000001") + entry + hex("00000001") + text("path"));
+        row("reply", "reply: huge text length", hex("00000001 00000001 7ffffffe 0041"));
     }
 
     void malformed_messages_are_rejected() {
@@ -219,109 +178,35 @@ private slots:
         }
     }
 
-    // Each request of a second start: the reply it gets and the signal the
-    // instance emits. A request the instance does not understand goes
-    // unanswered until the client gives up; the instance still answers the
-    // next.
-    void instance_serves_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply"); // null: none
-        QTest::addColumn<QByteArray>("signal_line");
-        QTest::newRow("is_running") << hex("00000002") << hex("00000002 01") << QByteArray();
-        QTest::newRow("open_application")
-            << hex("00000003") << hex("00000003") << QByteArray("open_application");
-        QTest::newRow("open_connection") << hex("00000004") + text("Vendas") << hex("00000004")
-                                         << QByteArray("open_connection [Vendas]");
-        QTest::newRow("open_connection, accented name")
-            << hex("00000004") + text("Produção") << hex("00000004")
-            << QString("open_connection [Produção]").toUtf8();
-        QTest::newRow("open_connection, empty name")
-            << hex("00000004 00000000") << hex("00000004") << QByteArray("open_connection []");
-        QTest::newRow("open_connection, null name")
-            << hex("00000004 ffffffff") << hex("00000004") << QByteArray("open_connection []");
-        QTest::newRow("unknown tag 7") << hex("00000007") << QByteArray() << QByteArray();
-    }
-
+    // What a running instance answers, and the signals it emits, in order.
+    // A request it does not understand goes unanswered until the client
+    // gives up; it still answers the next. Its socket is for its user only
+    // and goes when it ends normally.
     void instance_serves() {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, signal_line);
         kelvra::testing::isolated_home home;
         instance server;
         QVERIFY(server.launch());
         QCOMPARE(server.path, default_socket_path(home));
-        QCOMPARE(stat_of(server.path).st_mode & 077, mode_t{0}); // for its user only
-
-        auto const answer = communication::client_exchange(request);
-        QCOMPARE(answer.value_or(QByteArray()).toHex(' '), reply.toHex(' '));
-        QCOMPARE(logged.contains("kelvra.communication: timeout"), reply.isNull());
-        QCOMPARE(communication::query_is_running(), std::optional<bool>(true));
-
+        QCOMPARE(stat_of(server.path).st_mode & 077, mode_t{0});
+        QByteArray const exchanges[][2] = {
+            {hex("00000002"), hex("00000002 01")},
+            {hex("00000003"), hex("00000003")},
+            {hex("00000004") + text("Produção"), hex("00000004")},
+            {hex("00000004 00000000"), hex("00000004")},
+            {hex("00000004 ffffffff"), hex("00000004")}, // a null name
+            {hex("00000007"), QByteArray()},
+            {hex("00000002"), hex("00000002 01")},
+        };
+        for (auto const& [request, reply] : exchanges) {
+            auto const answer = communication::client_exchange(request);
+            QCOMPARE(answer.value_or(QByteArray()).toHex(' '), reply.toHex(' '));
+        }
+        QVERIFY(logged.contains("kelvra.communication: timeout"));
         QCOMPARE(server.finish(),
-                 signal_line.isEmpty() ? QByteArrayList() : QByteArrayList{signal_line});
+                 (QByteArrayList{"open_application", QString("open_connection [Produção]").toUtf8(),
+                                 "open_connection []", "open_connection []"}));
         QCOMPARE(server.exitCode(), 0);
-        // The socket goes with the instance that ends normally.
         QVERIFY(!QFileInfo::exists(server.path));
-    }
-
-    // Raw connections to a running instance. One that connects and says
-    // nothing holds up nobody: others are served while the instance waits
-    // for it, and in the end it is told "timeout" and let go. Only the first
-    // request on a connection is answered, whether the second comes in the
-    // same write or after the reply.
-    void raw_connections() {
-        kelvra::testing::isolated_home home;
-        instance server;
-        QVERIFY(server.launch());
-        QLocalSocket silent;
-        QVERIFY(connect_to(silent, server.path));
-        QSignalSpy let_go(&silent, &QLocalSocket::disconnected);
-
-        QLocalSocket together;
-        QVERIFY(connect_to(together, server.path));
-        together.write(hex("00000002 00000003"));
-        QCOMPARE(receive(together, 5), QByteArray("00 00 00 02 01"));
-        QCOMPARE(silent.state(), QLocalSocket::ConnectedState);
-        QLocalSocket after;
-        QVERIFY(connect_to(after, server.path));
-        after.write(hex("00000002"));
-        QCOMPARE(receive(after, 5), QByteArray("00 00 00 02 01"));
-        after.write(hex("00000003"));
-        QCOMPARE(communication::query_is_running(), std::optional<bool>(true));
-
-        QVERIFY(let_go.count() > 0 || let_go.wait(kelvra::testing::process_timeout_ms));
-        QCOMPARE(together.readAll() + after.readAll(), QByteArray());
-        QCOMPARE(server.finish(), QByteArrayList());
-        QVERIFY(server.readAllStandardError().contains("kelvra.communication: timeout"));
-    }
-
-    // How the client reads what comes back to is_running: a reply with tag 3
-    // counts as success with false; a failure is logged entry by entry.
-    void replies_as_the_client_reads_them_data() {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("running"); // -1: no answer
-        QTest::addColumn<QByteArray>("log");
-        QTest::newRow("not running") << hex("00000002 00") << 0 << QByteArray();
-        QTest::newRow("tag 3 counts as success with false") << hex("00000003") << 0 << QByteArray();
-        QTest::newRow("answer cut short") << hex("00000002") << -1 << QByteArray("malformed reply");
-        QTest::newRow("failure, every entry logged")
-            << two_entry_failure(false) << -1
-            << QString("kelvra.communication: kelvra-config O arquivo não foi encontrado\n"
-                       "kelvra.communication: kelvra-load-session Ocorreu um erro ao manipular "
-                       "o arquivo referente à sessão\n")
-                   .toUtf8();
-    }
-
-    void replies_as_the_client_reads_them() {
-        QFETCH(QByteArray, reply);
-        QFETCH(int, running);
-        QFETCH(QByteArray, log);
-        kelvra::testing::isolated_home home;
-        scripted_server server(default_socket_path(home), reply);
-        QVERIFY(server.server.isListening());
-        auto const answer = communication::query_is_running();
-        QCOMPARE(answer ? int(*answer) : -1, running);
-        QVERIFY2(logged.contains(log), logged.constData());
     }
 
     // Who gets the name when starts race for it, one or eight at once. A
@@ -352,13 +237,12 @@ private slots:
         kelvra::testing::isolated_home home;
         QString const path = default_socket_path(home);
         instance first;
-        std::unique_ptr<scripted_server> stand_in;
+        QLocalServer stand_in; // accepts and never answers
+        stand_in.setSocketOptions(QLocalServer::UserAccessOption);
         if (occupant == "instance" || occupant == "killed") {
             QVERIFY(first.launch());
         } else if (!occupant.isEmpty()) {
-            stand_in = std::make_unique<scripted_server>(
-                path, occupant == "foreign" ? hex("00000002 01") : QByteArray());
-            QVERIFY(stand_in->server.isListening());
+            QVERIFY(stand_in.listen(path));
         }
         if (occupant == "foreign") {
             QCOMPARE(::chown(QFile::encodeName(path).constData(), other_uid, other_uid), 0);
@@ -403,7 +287,7 @@ private slots:
         if (occupant == "foreign") {
             QCOMPARE(stat_of(path).st_uid, other_uid);
             QCoreApplication::processEvents();
-            QCOMPARE(stand_in->connections, 0);
+            QVERIFY(!stand_in.hasPendingConnections());
         }
     }
 };

@@ -4,22 +4,17 @@
 // `kelvra --load` to the probe on the server reaching Kelvra's tunnel
 // through the forward, and the ways the terminal program refuses or loses a
 // connection.
-#include "terminal_program.hpp"
-#include "terminal_status.hpp"
-
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
-#include "crypto/session_key.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
 #include "support/sshd_server.hpp"
 #include "support/test_environment.hpp"
 
-#include <brano/core/v6/datetime.hpp>
-
 #include <QDirIterator>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUuid>
@@ -29,7 +24,6 @@
 #include <unistd.h>
 
 namespace core = brano::core::v6;
-using kelvra::terminal::status::terminal_category;
 using kelvra::testing::process_timeout_ms;
 using kelvra::testing::read_file;
 
@@ -46,11 +40,9 @@ QStringList holding(QByteArray const& secret, QStringList const& folders) {
             files << it.next();
         }
     }
-    for (QString const& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        if (pid.at(0).isDigit()) {
-            files << QStringLiteral("/proc/%1/cmdline").arg(pid)
-                  << QStringLiteral("/proc/%1/environ").arg(pid);
-        }
+    for (QString const& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")})) {
+        files << QStringLiteral("/proc/%1/cmdline").arg(pid)
+              << QStringLiteral("/proc/%1/environ").arg(pid);
     }
     QStringList found;
     for (QString const& file : files) {
@@ -107,7 +99,8 @@ private slots:
                 QSKIP("Xvfb, xwininfo or xterm missing");
             }
         }
-        kelvra::testing::child_process xvfb;
+        QProcess xvfb;
+        auto const stop = qScopeGuard([&] { kelvra::testing::stop_process(xvfb); });
         xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
         auto const display = kelvra::testing::wait_for_line(xvfb);
         QVERIFY(display);
@@ -193,74 +186,67 @@ private slots:
                     .contains(server_.host_key_blob()));
     }
 
-    // The terminal program, run here with a known installation key. Exit
-    // status 1 is a failure before ssh, with `code`; 255 is ssh's own. The
-    // command never runs and the private folder goes in every case.
+    // The installation's terminal program on its own, as the launcher starts
+    // it. A failure before ssh exits with 1 and says why; 255 is ssh's own.
+    // The command never runs, and the private folder (with a converted
+    // PuTTY key) goes in every case.
     void refused_connections_data() {
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<QString>("secret"); // empty: the client key
+        QTest::addColumn<QString>("credential"); // -pw or -i
+        QTest::addColumn<QString>("secret");
         QTest::addColumn<bool>("forward_blocked");
         QTest::addColumn<int>("exit_status");
-        QTest::addColumn<int>("code");
-        QTest::newRow("key file missing") << false << "/nonexistent/key" << false << 1
-                                          << int(terminal_category::key_file_unreadable);
-        QTest::newRow("wrong password") << true << "not the password" << false << 255 << -1;
+        QTest::addColumn<QByteArray>("report");
+        QString const damaged = server_side_.filePath(QStringLiteral("damaged.ppk"));
+        QVERIFY(kelvra::testing::write_file(damaged, "PuTTY-User-Key-File-3: ssh-ed25519\nx\n"));
+        QTest::newRow("key file missing")
+            << "-i"
+            << "/nonexistent/key" << false << 1
+            << QByteArray("kelvra-terminal: O arquivo de chave privada não pode ser lido\n");
+        QTest::newRow("damaged PuTTY key")
+            << "-i" << damaged << false << 1
+            << QByteArray("kelvra-terminal: Não foi possível converter a chave privada do formato "
+                          "PuTTY\n");
+        QTest::newRow("wrong password") << "-pw"
+                                        << "not the password" << false << 255 << QByteArray();
         // ssh gives up instead of running the command without a way back.
-        QTest::newRow("forward refused on the server") << false << "" << true << 255 << -1;
+        QTest::newRow("forward refused on the server, PuTTY key")
+            << "-i" << server_.client_ppk() << true << 255 << QByteArray();
     }
 
     void refused_connections() {
-        QFETCH(bool, password);
+        QFETCH(QString, credential);
         QFETCH(QString, secret);
         QFETCH(bool, forward_blocked);
         QFETCH(int, exit_status);
-        QFETCH(int, code);
+        QFETCH(QByteArray, report);
         QString const name = QString::fromLatin1(QTest::currentDataTag());
-        core::result::stack status;
         QString const id = kelvra::manager::new_connection_id();
         kelvra::connection c;
         c.name = name;
         c.host = QStringLiteral("127.0.0.1");
         c.port = server_.port();
         c.user = QStringLiteral("root");
+        core::result::stack status;
         kelvra::write_putty_profile(kelvra::putty_session_path(name), c, id, status);
+        QVERIFY(!status.has_failed());
         // A folder where the server would put the forward's socket.
         QString const blocker = QStringLiteral("/tmp/kelvra-") + id;
         QVERIFY(!forward_blocked || QDir().mkpath(blocker + QStringLiteral("/x")));
         QTemporaryDir work;
-        QTemporaryDir base;
-        kelvra::crypto::session_key key;
-        key.timestamp = core::datetime::now();
-        key.device_key = core::byte_array("installation of the test");
-        key.secret =
-            core::byte_array((secret.isEmpty() ? server_.client_key() : secret).toStdString());
-        key.command = "touch ran";
-        key.path = work.path().toStdString();
-        kelvra::terminal::terminal_arguments a;
-        a.session_name = name.toStdString();
-        a.kind = password ? kelvra::terminal::credential_kind::password
-                          : kelvra::terminal::credential_kind::key_file;
-        a.credential = kelvra::crypto::encrypt_session_key(key, status);
-        a.forward_host = "127.0.0.1";
-        a.forward_port = 1;
-        kelvra::terminal::workstation w;
-        w.profile_path = kelvra::putty_session_path(name).toStdString();
-        w.helpers_dir = root_.file(QStringLiteral("libexec")).toStdString();
-        w.home = home_.home().toStdString();
-        w.search_path = qgetenv("PATH").toStdString();
-        w.private_base = base.path().toStdString();
-        w.now_ms = key.timestamp.to_msecs_since_epoch();
-        QVERIFY(!status.has_failed());
-
-        int const result = kelvra::terminal::run_terminal_program(a, key.device_key, w, status);
+        QString const putty = root_.file(QStringLiteral("libexec/putty"));
+        auto const f = kelvra::testing::run_program(
+            putty, {"-load", name, credential,
+                    kelvra::testing::machine_identity::session_key_text(
+                        putty, secret.toUtf8(), QStringLiteral("touch ran"), work.path(), true),
+                    "-R", "kelvra:127.0.0.1:59565"});
         QDir(blocker).removeRecursively();
-        QCOMPARE(result, exit_status);
-        QCOMPARE(status.has_failed(), code != -1);
-        if (code != -1) {
-            QCOMPARE(status.begin()->get_code(), code);
-        }
+        QCOMPARE(f.code, exit_status);
+        QVERIFY2(f.err.contains(report), f.err.constData());
         QVERIFY(!QFile::exists(work.filePath(QStringLiteral("ran"))));
-        QVERIFY(QDir(base.path()).isEmpty());
+        QCOMPARE(
+            QDir(home_.runtime_dir())
+                .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden),
+            QStringList());
     }
 };
 

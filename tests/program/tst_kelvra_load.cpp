@@ -26,36 +26,6 @@ QByteArray frame(QByteArray const& body) {
     return size + body;
 }
 
-// One request to the tunnel of the running program, which starts to listen
-// soon after it opened its first session; the reply frame.
-QByteArray tunnel_exchange(QByteArray const& body) {
-    QTcpSocket socket;
-    auto const connected = [&] {
-        socket.abort();
-        socket.connectToHost(QHostAddress(QHostAddress::LocalHost), 59565);
-        return socket.waitForConnected(process_timeout_ms);
-    };
-    if (!QTest::qWaitFor(connected, process_timeout_ms)) {
-        return "no connection: " + socket.errorString().toUtf8();
-    }
-    socket.write(frame(body));
-    QByteArray reply;
-    while ((reply.size() < 4 ||
-            reply.size() < 4 + qint64(qFromBigEndian<quint32>(reply.constData()))) &&
-           socket.waitForReadyRead(process_timeout_ms)) {
-        reply += socket.readAll();
-    }
-    return reply;
-}
-
-// The connection id the launcher put in the session's profile.
-QByteArray connection_id(QString const& session_name) {
-    QRegularExpression const id(QStringLiteral("KELVRA_CONNECTION_ID=([0-9a-f]{76})"));
-    QString const profile =
-        QString::fromUtf8(kelvra::testing::read_file(kelvra::putty_session_path(session_name)));
-    return id.match(profile).captured(1).toLatin1();
-}
-
 } // namespace
 
 class tst_kelvra_load : public QObject {
@@ -63,7 +33,7 @@ class tst_kelvra_load : public QObject {
 
     kelvra::testing::isolated_home home_;
     kelvra::testing::install_root root_;
-    std::unique_ptr<kelvra::testing::machine_identity> identity_;
+    kelvra::testing::machine_identity identity_;
     QTemporaryDir records_;
 
     QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
@@ -86,25 +56,46 @@ class tst_kelvra_load : public QObject {
         return kelvra::testing::run_program(kelvra(), arguments);
     }
 
-    // Waits for `count` starts of the terminal program and takes them.
-    QList<kelvra::testing::recorded_launch> launches(int count) const {
+    // Waits for `count` starts of the terminal program and takes them, each
+    // as "PARENT-PID SESSION".
+    QStringList launches(int count) const {
         (void)QTest::qWaitFor(
             [&] { return kelvra::testing::recorded_calls(records_.path()).size() >= count; },
             process_timeout_ms);
-        return kelvra::testing::take_recorded_launches(records_.path());
+        QStringList taken;
+        for (auto const& call : kelvra::testing::take_recorded_launches(records_.path())) {
+            taken << QString::number(call.parent) + QLatin1Char(' ') + call.arguments.value(1);
+        }
+        return taken;
     }
 
-    // The tunnel answers for `name`'s connection with its printers, so the
-    // running instance knows the id.
+    // The running instance's tunnel, which listens soon after the first
+    // session opened, answers for `name`'s connection (the id in its
+    // profile) with the session's printers.
     static void tunnel_knows(QString const& name) {
-        QByteArray const id = connection_id(name);
-        QVERIFY2(!id.isEmpty(), qPrintable(name));
-        QCOMPARE(tunnel_exchange("{\"connection_id\":\"" + id +
-                                 "\",\"kind\":\"PrinterListRequest\",\"version\":1}"),
-                 frame("{\"connection_id\":\"" + id +
-                       "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":"
-                       "\"EPSON-" +
-                       name.toUtf8() + "\",\"nome\":\"Balcão\",\"tipo\":2}],\"version\":1}"));
+        QByteArray const id =
+            QRegularExpression(QStringLiteral("KELVRA_CONNECTION_ID=([0-9a-f]{76})"))
+                .match(kelvra::testing::read_file(kelvra::putty_session_path(name)))
+                .captured(1)
+                .toLatin1();
+        QByteArray const expected =
+            frame("{\"connection_id\":\"" + id +
+                  "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":\"EPSON-" +
+                  name.toUtf8() + "\",\"nome\":\"Balcão\",\"tipo\":2}],\"version\":1}");
+        QTcpSocket socket;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                socket.abort();
+                socket.connectToHost(QHostAddress(QHostAddress::LocalHost), 59565);
+                return socket.waitForConnected(process_timeout_ms);
+            },
+            process_timeout_ms));
+        socket.write(frame("{\"connection_id\":\"" + id +
+                           "\",\"kind\":\"PrinterListRequest\",\"version\":1}"));
+        QTRY_VERIFY_WITH_TIMEOUT(socket.bytesAvailable() >= expected.size() ||
+                                     socket.state() != QTcpSocket::ConnectedState,
+                                 process_timeout_ms);
+        QCOMPARE(socket.readAll(), expected);
     }
 
 private slots:
@@ -113,8 +104,7 @@ private slots:
         if (!taken.isEmpty()) {
             QFAIL(qPrintable(taken));
         }
-        identity_ = std::make_unique<kelvra::testing::machine_identity>();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
         qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
         QVERIFY(root_.install(QStringLiteral(KELVRA_EXECUTABLE), QStringLiteral("bin/kelvra")));
         QVERIFY(
@@ -147,26 +137,15 @@ private slots:
 
         kelvra::testing::child_process first;
         first.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("Primeira")});
-        auto calls = launches(1);
-        QCOMPARE(calls.size(), 1);
-        QCOMPARE(calls[0].arguments.mid(0, 2), (QStringList{"-load", "Primeira"}));
+        QString const by_first = QString::number(first.processId()) + QLatin1Char(' ');
+        QCOMPARE(launches(1), QStringList{by_first + "Primeira"});
         tunnel_knows(QStringLiteral("Primeira"));
 
         QCOMPARE(start({QStringLiteral("--load"), QStringLiteral("Caixa")}).code, 0);
-        calls = launches(1);
-        QCOMPARE(calls.size(), 1);
-        QCOMPARE(calls[0].parent, first.processId());
-        QCOMPARE(calls[0].arguments.mid(0, 2), (QStringList{"-load", "Caixa"}));
-
+        QCOMPARE(launches(1), QStringList{by_first + "Caixa"});
         // Every autostart session, in listing order, by the instance.
         QCOMPARE(start({QStringLiteral("--auto-open-connection")}).code, 0);
-        calls = launches(2);
-        QCOMPARE(calls.size(), 2);
-        for (auto const& call : calls) {
-            QCOMPARE(call.parent, first.processId());
-        }
-        QCOMPARE(calls[0].arguments.mid(0, 2), (QStringList{"-load", "estoque"}));
-        QCOMPARE(calls[1].arguments.mid(0, 2), (QStringList{"-load", "Vendas"}));
+        QCOMPARE(launches(2), (QStringList{by_first + "estoque", by_first + "Vendas"}));
         tunnel_knows(QStringLiteral("estoque"));
         tunnel_knows(QStringLiteral("Vendas"));
 

@@ -3,6 +3,8 @@
 #include "crypto/detail/linux/installation_identity.hpp"
 #include "crypto/session_key.hpp"
 
+#include <brano/core/v6/datetime.hpp>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -37,8 +39,12 @@ brano::core::v6::byte_array machine_identity::key_for(QString const& program_pat
 }
 
 QString machine_identity::session_key_text(QString const& program_path, QByteArray const& secret,
-                                           QString const& command, QString const& path) {
+                                           QString const& command, QString const& path,
+                                           bool stamped) {
     crypto::session_key key;
+    if (stamped) {
+        key.timestamp = brano::core::v6::datetime::now();
+    }
     key.device_key = key_for(program_path);
     key.secret = brano::core::v6::byte_array(secret.toStdString());
     key.command = command.toStdString();

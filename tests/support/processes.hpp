@@ -2,11 +2,9 @@
 
 // Child programs of the tests. Header-only, so that whatever builds a
 // fixture's source on its own (a benchmark, say) needs nothing more.
-
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
 #include <optional>
@@ -16,8 +14,7 @@ namespace kelvra::testing {
 // Generous bound for a step of a child program: only a real hang reaches it.
 constexpr int process_timeout_ms = 60000;
 
-// How a program that ran to its end ended; `code` is -1 when it crashed or
-// did not end in time.
+// How a program ended; `code` is -1 when it crashed or hung.
 struct finished_program {
     int code = -1;
     QByteArray out;
@@ -30,13 +27,9 @@ inline finished_program run_program(QString const& program, QStringList const& a
     p.start(program, arguments);
     p.write(input);
     p.closeWriteChannel();
-    finished_program f;
-    if (p.waitForFinished(process_timeout_ms) && p.exitStatus() == QProcess::NormalExit) {
-        f.code = p.exitCode();
-    }
-    f.out = p.readAllStandardOutput();
-    f.err = p.readAllStandardError();
-    return f;
+    bool const ended = p.waitForFinished(process_timeout_ms);
+    return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 // The first line of `process`'s standard output that starts with `prefix`,
@@ -52,34 +45,29 @@ inline std::optional<QByteArray> wait_for_line(QProcess& process, QByteArray con
                 return line;
             }
         }
-        if (process.state() == QProcess::NotRunning || deadline.hasExpired() ||
-            !process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (!process.canReadLine()) {
-                return std::nullopt;
-            }
+        if ((process.state() == QProcess::NotRunning || deadline.hasExpired() ||
+             !process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) &&
+            !process.canReadLine()) {
+            return std::nullopt;
         }
     }
 }
 
 // Terminates `process`, and kills it if it lingers.
 inline void stop_process(QProcess& process) {
-    if (process.state() != QProcess::NotRunning) {
-        process.terminate();
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(10000);
     }
 }
 
 // Closes the input of `process` (the test programs end on that) and waits
 // for its end; stops it if it lingers.
 inline void end_process(QProcess& process) {
-    if (process.state() != QProcess::NotRunning) {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(10000)) {
-            stop_process(process);
-        }
+    process.closeWriteChannel();
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(10000)) {
+        stop_process(process);
     }
 }
 

@@ -3,7 +3,6 @@
 #include "support/processes.hpp"
 #include "support/test_environment.hpp"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -20,18 +19,6 @@ QString shell_word(QString text) {
            QLatin1Char('\'');
 }
 
-// Runs a program to its end; its standard output, or false with `error`.
-bool run(QString const& program, QStringList const& arguments, QByteArray const& input,
-         QByteArray& output, QString& error) {
-    finished_program const f = run_program(program, arguments, input);
-    if (f.code != 0) {
-        error = program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(f.err);
-        return false;
-    }
-    output = f.out;
-    return true;
-}
-
 } // namespace
 
 sshd_server::~sshd_server() {
@@ -42,7 +29,8 @@ QString sshd_server::unavailable_reason() {
     if (::geteuid() != 0) {
         return QStringLiteral("sshd needs root");
     }
-    for (auto const* program : {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/unshare"}) {
+    for (auto const* program :
+         {"/usr/sbin/sshd", "/usr/bin/ssh-keygen", "/usr/bin/unshare", "/usr/bin/puttygen"}) {
         if (!QFile::exists(QString::fromLatin1(program))) {
             return QStringLiteral("missing ") + QString::fromLatin1(program);
         }
@@ -59,26 +47,21 @@ QByteArray sshd_server::host_key_blob() const {
 bool sshd_server::start(QByteArray const& password, QString& error) {
     QString const host_key = dir_.filePath(QStringLiteral("host_key"));
     QString const test_shadow = dir_.filePath(QStringLiteral("shadow"));
-    QStringList const keygen{QStringLiteral("-q"),
-                             QStringLiteral("-t"),
-                             QStringLiteral("ed25519"),
-                             QStringLiteral("-N"),
-                             QString(),
-                             QStringLiteral("-f")};
-    QByteArray hash;
-    QByteArray unused;
-    if (!dir_.isValid() ||
-        !run(QStringLiteral("/usr/bin/ssh-keygen"), keygen + QStringList{host_key}, {}, unused,
-             error) ||
-        !run(QStringLiteral("/usr/bin/ssh-keygen"), keygen + QStringList{client_key()}, {}, unused,
-             error) ||
-        !run(QStringLiteral("/usr/bin/openssl"),
-             {QStringLiteral("passwd"), QStringLiteral("-6"), QStringLiteral("-stdin")},
-             password + '\n', hash, error)) {
+    // The host key, the client key (also as a .ppk) and root's password hash.
+    finished_program const made = run_program(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("ssh-keygen -q -t ed25519 -N '' -f \"$1\" && "
+                        "ssh-keygen -q -t ed25519 -N '' -f \"$2\" && "
+                        "puttygen \"$2\" -O private -o \"$2.ppk\" && openssl passwd -6 -stdin"),
+         QStringLiteral("sh"), host_key, client_key()},
+        password + '\n');
+    if (!dir_.isValid() || made.code != 0) {
+        error = QStringLiteral("keys not made: ") + QString::fromLocal8Bit(made.err);
         return false;
     }
     // A copy of the shadow file where root has the test password.
-    QByteArray const entry = "root:" + hash.trimmed() + ':';
+    QByteArray const entry = "root:" + made.out.trimmed() + ':';
     QByteArray const shadow = QString::fromLatin1(read_file(QStringLiteral("/etc/shadow")))
                                   .replace(QRegularExpression(QStringLiteral("^root:[^:]*:"),
                                                               QRegularExpression::MultilineOption),

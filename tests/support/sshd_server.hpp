@@ -28,8 +28,9 @@ public:
     bool start(QByteArray const& password, QString& error);
 
     quint16 port() const { return port_; }
-    // The client's private key.
+    // The client's private key, in OpenSSH format and as a PuTTY .ppk.
     QString client_key() const { return dir_.filePath(QStringLiteral("client_key")); }
+    QString client_ppk() const { return client_key() + QStringLiteral(".ppk"); }
     // The base64 blob of the server's public host key.
     QByteArray host_key_blob() const;
 
