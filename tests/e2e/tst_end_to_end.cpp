@@ -1,9 +1,7 @@
-// Kelvra against OpenSSH's sshd on a loopback port, from a temporary
-// installation with the real bin/kelvra and libexec/putty, an isolated home
-// and a private system bus for the installation identity: one journey from
-// `kelvra --load` to the probe on the server reaching Kelvra's tunnel
-// through the forward, and the ways the terminal program refuses or loses a
-// connection.
+// Kelvra against OpenSSH's sshd on loopback, from a temporary installation
+// of the real programs: one journey from `kelvra --load` to the probe on the
+// server reaching Kelvra's tunnel through the forward, and the ways the
+// terminal program refuses a connection.
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
 #include "support/machine_identity.hpp"
@@ -100,12 +98,14 @@ private slots:
             }
         }
         QProcess xvfb;
-        auto const stop = qScopeGuard([&] { kelvra::testing::stop_process(xvfb); });
+        auto const stop = qScopeGuard([&] {
+            kelvra::testing::stop_process(xvfb);
+            qunsetenv("DISPLAY");
+        });
         xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
         auto const display = kelvra::testing::wait_for_line(xvfb);
         QVERIFY(display);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + *display);
+        qputenv("DISPLAY", ':' + *display); // for Kelvra and the window list
 
         QString const folder = server_side_.filePath(QStringLiteral("Produção 'pasta' $HOME"));
         QString const fifo = folder + QStringLiteral("/fim");
@@ -131,7 +131,6 @@ private slots:
         QVERIFY(root_.save(s));
 
         QProcess process;
-        process.setProcessEnvironment(environment);
         process.start(kelvra(), {QStringLiteral("--load"), s.nome});
         QTRY_VERIFY_WITH_TIMEOUT(read_file(report).count('\n') == 7 ||
                                      process.state() == QProcess::NotRunning,
@@ -141,11 +140,8 @@ private slots:
         // of the user or the installation, holds the password.
         QStringList const leaks =
             holding(password_, {home_.home(), home_.runtime_dir(), root_.path()});
-        QProcess windows;
-        windows.setProcessEnvironment(environment);
-        windows.start(QStringLiteral("xwininfo"), {"-root", "-tree"});
-        QVERIFY(windows.waitForFinished(process_timeout_ms));
-        QByteArray const tree = windows.readAllStandardOutput();
+        QByteArray const tree =
+            kelvra::testing::run_program(QStringLiteral("xwininfo"), {"-root", "-tree"}).out;
         // Lets the command end: the fifo opens once the command reads it.
         // QTRY evaluates its condition again after success: open only once.
         bool released = false;

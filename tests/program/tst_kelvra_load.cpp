@@ -42,9 +42,6 @@ class tst_kelvra_load : public QObject {
         kelvra::session s;
         s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         s.nome = name;
-        s.host = QStringLiteral("mirtel.example.com");
-        s.porta = 22;
-        s.usuario = QStringLiteral("op");
         s.key = kelvra::testing::machine_identity::session_key_text(
             kelvra(), "s3nh@", QStringLiteral("mirtel"), QStringLiteral("/srv/mirtel"));
         s.impressoras = {{QStringLiteral("EPSON-") + name, QStringLiteral("Balcão"), 2}};

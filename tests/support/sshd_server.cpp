@@ -5,21 +5,11 @@
 
 #include <QFile>
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QTcpServer>
 
 #include <unistd.h>
 
 namespace kelvra::testing {
-
-namespace {
-
-QString shell_word(QString text) {
-    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("'\\''")) +
-           QLatin1Char('\'');
-}
-
-} // namespace
 
 sshd_server::~sshd_server() {
     stop_process(process_);
@@ -46,7 +36,6 @@ QByteArray sshd_server::host_key_blob() const {
 
 bool sshd_server::start(QByteArray const& password, QString& error) {
     QString const host_key = dir_.filePath(QStringLiteral("host_key"));
-    QString const test_shadow = dir_.filePath(QStringLiteral("shadow"));
     // The host key, the client key (also as a .ppk) and root's password hash.
     finished_program const made = run_program(
         QStringLiteral("/bin/sh"),
@@ -60,19 +49,6 @@ bool sshd_server::start(QByteArray const& password, QString& error) {
         error = QStringLiteral("keys not made: ") + QString::fromLocal8Bit(made.err);
         return false;
     }
-    // A copy of the shadow file where root has the test password.
-    QByteArray const entry = "root:" + made.out.trimmed() + ':';
-    QByteArray const shadow = QString::fromLatin1(read_file(QStringLiteral("/etc/shadow")))
-                                  .replace(QRegularExpression(QStringLiteral("^root:[^:]*:"),
-                                                              QRegularExpression::MultilineOption),
-                                           QString::fromLatin1(entry))
-                                  .toLatin1();
-    if (!shadow.contains(entry) || !write_file(test_shadow, shadow) ||
-        !QFile::setPermissions(test_shadow, QFile::ReadOwner | QFile::WriteOwner)) {
-        error = QStringLiteral("test shadow not written");
-        return false;
-    }
-
     {
         QTcpServer probe; // a port free now; sshd binds it soon
         probe.listen(QHostAddress::LocalHost, 0);
@@ -93,15 +69,20 @@ bool sshd_server::start(QByteArray const& password, QString& error) {
         return false;
     }
 
+    // In its own mount namespace: a private /run, and a copy of the shadow
+    // file where root has the test password.
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(QStringLiteral("/usr/bin/unshare"),
-                   {QStringLiteral("-m"), QStringLiteral("--propagation"),
-                    QStringLiteral("private"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                    QStringLiteral("mount -t tmpfs -o mode=0755 kelvra-test /run && "
-                                   "mkdir -m 0755 /run/sshd && mount --bind ") +
-                        shell_word(test_shadow) +
-                        QStringLiteral(" /etc/shadow && exec /usr/sbin/sshd -D -e -f ") +
-                        shell_word(config)});
+    process_.start(
+        QStringLiteral("/usr/bin/unshare"),
+        {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+         QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+         QStringLiteral(
+             "umask 077 && sed \"s|^root:[^:]*:|root:$1:|\" /etc/shadow > \"$2\" && "
+             "grep -qF \"root:$1:\" \"$2\" && mount --bind \"$2\" /etc/shadow && "
+             "mount -t tmpfs -o mode=0755 kelvra-test /run && mkdir -m 0755 /run/sshd && "
+             "exec /usr/sbin/sshd -D -e -f \"$3\""),
+         QStringLiteral("sh"), QString::fromLatin1(made.out.trimmed()),
+         dir_.filePath(QStringLiteral("shadow")), config});
     // sshd says when it listens.
     QByteArray const ready = "Server listening on 127.0.0.1 port " + QByteArray::number(port_);
     if (!wait_for_line(process_, ready)) {

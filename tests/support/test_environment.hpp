@@ -6,8 +6,6 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <memory>
-
 namespace kelvra::testing {
 
 // A private HOME and XDG_RUNTIME_DIR for the test process (and its

@@ -5,10 +5,8 @@
 #include "credential.hpp"
 #include "profile.hpp"
 #include "terminal_status.hpp"
-#include "terminal_window.hpp"
 
 #include "crypto/session_key.hpp"
-#include "support/processes.hpp"
 #include "support/test_environment.hpp"
 
 #include <brano/core/v6/datetime.hpp>
@@ -50,7 +48,6 @@ private slots:
         row("nothing", {}, "1");
         row("unknown option first", {"-ssh", "x"}, "1");
         row("empty name", {"-load", "", "-pw", "T", "-R", forward}, "2");
-        row("both credentials", {"-load", "V", "-pw", "T", "-i", "T", "-R", forward}, "5");
         row("no credential text", {"-load", "V", "-pw"}, "4");
         row("maximized first", {"-load", "V", "-maximized", "-pw", "T", "-R", forward}, "3");
         row("no forward", {"-load", "V", "-pw", "T"}, "5");
@@ -86,17 +83,6 @@ private slots:
         }
     }
 
-    // The real program refuses a wrong command line before doing anything.
-    void program_refuses_with_usage() {
-        auto const f = kelvra::testing::run_program(QStringLiteral(KELVRA_PUTTY_PATH),
-                                                    {"-load", "V", "-telnet"});
-        QCOMPARE(f.code, 2);
-        QCOMPARE(f.err, QByteArray("kelvra-terminal: Os argumentos do programa de terminal são "
-                                   "inválidos\n    position: 3\n    argument: -telnet\n    "
-                                   "expected: -pw ou -i\nuso: putty -load NOME (-pw CHAVE | -i "
-                                   "CHAVE) [-maximized] -R kelvra:127.0.0.1:59565\n"));
-    }
-
     void profile_as_the_launcher_writes_it() {
         QTemporaryDir dir;
         QString const path = dir.filePath(QStringLiteral("profile"));
@@ -114,12 +100,6 @@ private slots:
         QCOMPARE(int(profile.environment.size()), 2);
         QCOMPARE(profile.environment[1].first, QStringLiteral("KELVRA_VERSION"));
         QCOMPARE(profile.environment[1].second, QStringLiteral("1.3.3"));
-        QVERIFY(profile.foreground && profile.background);
-        QCOMPARE(terminal::colour_name(*profile.foreground), std::string("#bbbbbb"));
-        QCOMPARE(terminal::colour_name(*profile.background), std::string("#000000"));
-        for (auto const* bad : {"10,90", "256,0,0", "a,b,c"}) {
-            QVERIFY2(!terminal::parse_colour(QString::fromLatin1(bad)), bad);
-        }
     }
 
     void refused_profiles_data() {
