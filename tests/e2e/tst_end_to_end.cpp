@@ -65,6 +65,11 @@ class tst_end_to_end : public QObject {
                                  QByteArray::number(QRandomGenerator::global()->generate());
 
     QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
+    // The terminal program's private folders (control channel, converted key).
+    QStringList private_folders() const {
+        return QDir(home_.runtime_dir())
+            .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden);
+    }
 
 private slots:
     void initTestCase() {
@@ -132,6 +137,15 @@ private slots:
                          {QStringLiteral("fiscal"), QStringLiteral("Cupom fiscal \"ECF\""), 3}};
         QVERIFY(root_.save(s));
 
+        // Lets the command end, on every way out of here: the fifo opens once
+        // the command reads it. QTRY evaluates its condition again after
+        // success, so it is opened only once.
+        bool released = false;
+        auto const release = [&] {
+            int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            return fd >= 0 && ::close(fd) == 0;
+        };
+        auto const end_command = qScopeGuard([&] { released = released || release(); });
         QProcess process;
         process.start(kelvra(), {QStringLiteral("--load"), s.nome});
         QTRY_VERIFY2_WITH_TIMEOUT(read_file(report).count('\n') == 7,
@@ -143,13 +157,6 @@ private slots:
             holding(password_, {home_.home(), home_.runtime_dir(), root_.path()});
         QByteArray const tree =
             kelvra::testing::run_program(QStringLiteral("xwininfo"), {"-root", "-tree"}).out;
-        // Lets the command end: the fifo opens once the command reads it.
-        // QTRY evaluates its condition again after success: open only once.
-        bool released = false;
-        auto const release = [&] {
-            int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-            return fd >= 0 && ::close(fd) == 0;
-        };
         QTRY_VERIFY_WITH_TIMEOUT(released || (released = release()), process_timeout_ms);
         QVERIFY(process.waitForFinished(process_timeout_ms));
         QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char(','))));
@@ -175,10 +182,7 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/kelvra-") + id));
         // The private folder (control channel) went too, and the server is
         // remembered in the user's own known_hosts.
-        QCOMPARE(
-            QDir(home_.runtime_dir())
-                .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden),
-            QStringList());
+        QCOMPARE(private_folders(), QStringList());
         QVERIFY(read_file(home_.home() + QStringLiteral("/.ssh/known_hosts"))
                     .contains(server_.host_key_blob()));
     }
@@ -230,6 +234,7 @@ private slots:
         QString const blocker = QStringLiteral("/tmp/kelvra-") + id;
         QVERIFY(!forward_blocked || QDir().mkpath(blocker + QStringLiteral("/x")));
         QTemporaryDir work;
+        QStringList const before = private_folders();
         QString const putty = root_.file(QStringLiteral("libexec/putty"));
         auto const f = kelvra::testing::run_program(
             putty, {"-load", name, credential,
@@ -240,10 +245,7 @@ private slots:
         QCOMPARE(f.code, exit_status);
         QVERIFY2(f.err.contains(report), f.err.constData());
         QVERIFY(!QFile::exists(work.filePath(QStringLiteral("ran"))));
-        QCOMPARE(
-            QDir(home_.runtime_dir())
-                .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden),
-            QStringList());
+        QCOMPARE(private_folders(), before);
     }
 };
 

@@ -127,12 +127,11 @@ private slots:
         QString const hold = records_.filePath(QStringLiteral("hold"));
         QVERIFY(kelvra::testing::write_file(hold, {}));
         qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
+        kelvra::testing::child_process first;
         auto release = qScopeGuard([&] {
             QFile::remove(hold);
             qunsetenv("KELVRA_RECORD_HOLD");
         });
-
-        kelvra::testing::child_process first;
         first.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("Primeira")});
         QString const by_first = QString::number(first.processId()) + QLatin1Char(' ');
         QCOMPARE(launches(1), QStringList{by_first + "Primeira"});
