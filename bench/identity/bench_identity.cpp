@@ -5,7 +5,7 @@
 //
 // Prints `name value unit` lines: microseconds per call, and each case's time
 // over the floor of its round trips.
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_identity.hpp"
 #include "support/private_bus.hpp"
 #include "support/timing.hpp"
 
@@ -25,7 +25,7 @@
 #include <sys/sysmacros.h>
 
 namespace core = brano::core::v6;
-namespace identity = kelvra::crypto::detail::linux;
+namespace identity = kelvra::crypto;
 
 namespace {
 

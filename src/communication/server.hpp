@@ -2,6 +2,8 @@
 
 #include "communication/services.hpp"
 
+#include "core/result_metatype.hpp"
+
 #include <brano/core/v6/result.hpp>
 
 #include <QMetaType>
@@ -71,5 +73,3 @@ private:
 };
 
 } // namespace kelvra::communication
-
-Q_DECLARE_METATYPE(brano::core::v6::result::stack)

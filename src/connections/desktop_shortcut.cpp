@@ -60,9 +60,11 @@ shortcut_description describe_session_shortcut(QString const& session_name) {
     shortcut_description d;
     d.target = QCoreApplication::applicationFilePath();
     // A slash cannot stand in a file name; it would put the shortcut in a
-    // folder of its own.
+    // folder of its own. It becomes "%2F", and a percent sign "%25", so that
+    // every session name keeps a launcher file of its own.
     QString file_name = session_name;
-    file_name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    file_name.replace(QLatin1Char('%'), QStringLiteral("%25"));
+    file_name.replace(QLatin1Char('/'), QStringLiteral("%2F"));
     d.shortcut_file = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) +
                       QLatin1Char('/') + file_name + lnk_suffix;
     d.working_directory = QCoreApplication::applicationDirPath();
@@ -107,12 +109,13 @@ QByteArray desktop_entry(shortcut_description const& description, QString const&
         if (a.name == QStringLiteral("-load") && a.has_value) {
             name = unquoted(a.value);
         }
-        // "-load" becomes the long option Linux users know.
-        exec << quote_exec_argument(a.name == QStringLiteral("-load") ? QStringLiteral("--load")
-                                                                      : a.name);
-        if (a.has_value) {
-            exec << quote_exec_argument(unquoted(a.value));
-        }
+        // "-load" becomes the long option Linux users know, with its value in
+        // the same argument: the command line then reads a name that starts
+        // with "-" or holds "=" whole.
+        QString const option =
+            a.name == QStringLiteral("-load") ? QStringLiteral("--load") : a.name;
+        exec << quote_exec_argument(a.has_value ? option + QLatin1Char('=') + unquoted(a.value)
+                                                : option);
     }
     QString text = QStringLiteral("[Desktop Entry]\n"
                                   "Type=Application\n"

@@ -25,8 +25,8 @@ struct shortcut_description {
 shortcut_description describe_session_shortcut(QString const& session_name);
 
 // Writes the shortcut as a freedesktop launcher: the shortcut file with
-// ".desktop" in place of ".lnk", running the target with "--load" and the
-// session name, marked executable. Failures go to `status`.
+// ".desktop" in place of ".lnk", running the target with the one argument
+// "--load=NAME", marked executable. Failures go to `status`.
 void write_shortcut(shortcut_description const& description,
                     brano::core::v6::result::stack& status);
 

@@ -3,7 +3,6 @@
 #include "connections/putty_profile.hpp"
 #include "connections/session_key_renewal.hpp"
 #include "core/application_directory.hpp"
-#include "core/secure_memory.hpp"
 #include "core/status.hpp"
 #include "core/tunnel_port.hpp"
 
@@ -15,6 +14,10 @@
 namespace kelvra {
 
 namespace result = brano::core::v6::result;
+
+manager::manager() {
+    qRegisterMetaType<result::stack>();
+}
 
 manager& manager::instance() {
     static manager object;
@@ -62,13 +65,15 @@ void manager::launch(connection const& c, QString const& credential, result::sta
 
 void manager::open_from(QString const& executable_dir, connection const& c, result::stack& status) {
     result::stack local;
-    QString credential = renew_session_key(c.session_key, local);
+    // The renewed text is ciphertext, and it reaches the terminal program on
+    // its command line, where every copy Qt makes of it lives on: there is
+    // nothing here that wiping could keep secret.
+    QString const credential = renew_session_key(c.session_key, local);
     if (local.has_failed()) {
         status = std::move(local);
         return;
     }
     launch_from(executable_dir, c, credential, status);
-    wipe(credential);
 }
 
 void manager::launch_from(QString const& executable_dir, connection const& c,
@@ -84,8 +89,12 @@ void manager::launch_from(QString const& executable_dir, connection const& c,
 
     QStringList const args = putty_arguments(c, credential);
     if (args.isEmpty()) {
-        qCDebug(connections_log) << "connection" << id
-                                 << "has no usable authentication; not started";
+        result::stack failure;
+        failure
+            .push_item(status::load_session_category::instance(),
+                       status::load_session_category::invalid_authentication)
+            .set_argument("session-name", c.name.toStdString());
+        status = std::move(failure);
         return;
     }
 
@@ -115,7 +124,9 @@ void manager::launch_from(QString const& executable_dir, connection const& c,
     connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this, process](int, QProcess::ExitStatus) { on_finished(process); });
     connect(process, &QProcess::errorOccurred, this,
-            [this, process](QProcess::ProcessError error) { on_error(process, error); });
+            [this, process, name = c.name](QProcess::ProcessError error) {
+                on_error(process, name, error);
+            });
     running_.push_back(process);
     process->start(QIODevice::ReadWrite);
 }
@@ -138,12 +149,20 @@ void manager::on_finished(QProcess* process) {
 
 // A program that never started never finishes: without this it would stay
 // "running" for good and quitting would be refused forever.
-void manager::on_error(QProcess* process, QProcess::ProcessError error) {
+void manager::on_error(QProcess* process, QString const& session_name,
+                       QProcess::ProcessError error) {
     if (error != QProcess::FailedToStart) {
         return;
     }
     qCDebug(connections_log) << "terminal program failed to start:" << process->program()
                              << process->errorString();
+    result::stack failure;
+    auto& item = failure.push_item(status::application_directories_category::instance(),
+                                   status::application_directories_category::putty_not_found);
+    item.set_argument("path", process->program().toStdString());
+    item.set_argument("description", process->errorString().toStdString());
+    item.set_argument("session-name", session_name.toStdString());
+    emit launch_failed(failure);
     forget(process);
 }
 

@@ -3,6 +3,8 @@
 #include "connections/connection.hpp"
 #include "connections/connection_registry.hpp"
 
+#include "core/result_metatype.hpp"
+
 #include <brano/core/v6/result.hpp>
 
 #include <QObject>
@@ -61,11 +63,14 @@ public:
 signals:
     // The last running terminal program finished.
     void all_finished();
+    // A terminal program started by launch() could not run: `failure` holds
+    // the report (the program and the system's reason) for the user.
+    void launch_failed(brano::core::v6::result::stack const& failure);
 
 private:
-    manager() = default;
+    manager();
     void on_finished(QProcess* process);
-    void on_error(QProcess* process, QProcess::ProcessError error);
+    void on_error(QProcess* process, QString const& session_name, QProcess::ProcessError error);
     void forget(QProcess* process);
 
     connection_registry registry_;

@@ -1,17 +1,25 @@
 #include "connections/putty_profile.hpp"
 
 #include "connections/log.hpp"
+#include "core/file_error.hpp"
 #include "core/status.hpp"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
+#include <QThread>
 #include <QVariant>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <map>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace kelvra {
 
@@ -34,11 +42,6 @@ constexpr std::array<colour, 22> default_colours{{
     {"Colour18", 17, 150, 236},  {"Colour19", 85, 255, 255},  {"Colour20", 187, 187, 187},
     {"Colour21", 255, 255, 255},
 }};
-
-bool is_plain(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '-' || c == '.' || c == '@' || c == '_';
-}
 
 char const* status_name(QSettings::Status s) {
     switch (s) {
@@ -64,71 +67,112 @@ QString value_text(QVariant const& value) {
 }
 
 // Writes one key and checks the store; false (with the report) on failure.
+void fail_setting(QSettings::Status store_status, QString const& key, QVariant const& value,
+                  result::stack& status) {
+    result::stack failure;
+    auto& item = failure.push_item(status::settings_error_category::instance(),
+                                   status::settings_error_category::cannot_set);
+    item.set_argument("status", status_name(store_status));
+    item.set_argument("field", key.toStdString());
+    item.set_argument("value", value_text(value).toStdString());
+    status = std::move(failure);
+}
+
+// Writes one key and checks the store; false (with the report) on failure.
 bool write_setting(QSettings& settings, QString const& key, QVariant const& value,
                    result::stack& status) {
     settings.setValue(key, value);
     if (settings.status() == QSettings::NoError) {
         return true;
     }
-    result::stack failure;
-    auto& item = failure.push_item(status::settings_error_category::instance(),
-                                   status::settings_error_category::cannot_set);
-    item.set_argument("status", status_name(settings.status()));
-    item.set_argument("field", key.toStdString());
-    item.set_argument("value", value_text(value).toStdString());
-    status = std::move(failure);
+    fail_setting(settings.status(), key, value, status);
     return false;
 }
 
 // Takes every double quote out of the profile, so that values QSettings
 // quoted (the environment list, with its commas and equals signs) stand
-// bare. The file is replaced atomically.
+// bare. It works on the private copy, which is renamed into place after.
 void remove_quotes(QString const& path) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        qCDebug(connections_log) << "profile not reopened for the quote pass:" << in.errorString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        qCDebug(connections_log) << "profile not reopened for the quote pass:"
+                                 << file.errorString();
         return;
     }
-    QByteArray content = in.readAll();
-    in.close();
+    QByteArray content = file.readAll();
     int const nul = content.indexOf('\0');
     if (nul >= 0) {
         content.truncate(nul);
     }
     QString text = QString::fromUtf8(content);
     text.remove(QLatin1Char('"'));
-
-    QSaveFile out(path);
     QByteArray const bytes = text.toUtf8();
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        qCDebug(connections_log) << "quote pass not written:" << out.errorString();
+    if (!file.resize(0) || !file.seek(0) || file.write(bytes) != bytes.size()) {
+        qCDebug(connections_log) << "quote pass not written:" << file.errorString();
     }
 }
 
-} // namespace
+void fail_with_file(QString const& file_name, unsigned code, QString const& description,
+                    result::stack& status) {
+    result::stack failure;
+    set_file_error_arguments(failure.push_item(status::persist_session_category::instance(),
+                                               status::persist_session_category::file_error),
+                             file_name, code, description);
+    status = std::move(failure);
+}
 
-QString munge_session_name(QString const& name) {
-    static char const hex[] = "0123456789ABCDEF";
-    QByteArray const utf8 = name.toUtf8();
-    QByteArray out;
-    out.reserve(utf8.size() * 3);
-    for (char c : utf8) {
-        if (is_plain(c)) {
-            out.append(c);
-        } else {
-            auto const byte = static_cast<unsigned char>(c);
-            out.append('%');
-            out.append(hex[byte >> 4]);
-            out.append(hex[byte & 0x0f]);
+// How long an opening waits for another live Kelvra process that is writing
+// profiles at the same moment (that takes milliseconds).
+constexpr int profile_lock_wait_ms = 5000;
+
+// Profiles are written by one Kelvra process at a time. The lock is the
+// kernel's (flock), so a process killed while holding it never leaves it
+// behind. QSettings takes a lock file of its own beside the file it writes,
+// and cannot tell that an empty one is stale until it is 30 s old: it only
+// ever writes a copy in a work folder that the lock holder empties first,
+// and the copy replaces the profile with one rename.
+class profile_writer_lock {
+public:
+    explicit profile_writer_lock(QString const& path)
+        : path_(path),
+          fd_(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {}
+    ~profile_writer_lock() {
+        if (fd_ >= 0) {
+            ::close(fd_); // releases the lock
         }
     }
-    return QString::fromLatin1(out);
-}
+    profile_writer_lock(profile_writer_lock const&) = delete;
+    profile_writer_lock& operator=(profile_writer_lock const&) = delete;
 
-QString putty_session_path(QString const& name) {
-    return QDir(QDir::homePath())
-        .absoluteFilePath(QStringLiteral(".putty/sessions/") + munge_session_name(name));
-}
+    bool acquire(result::stack& status) {
+        if (fd_ < 0) {
+            int const error = errno;
+            fail_with_file(path_, static_cast<unsigned>(error),
+                           QString::fromLocal8Bit(std::strerror(error)), status);
+            return false;
+        }
+        QDeadlineTimer const deadline(profile_lock_wait_ms);
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            int const error = errno;
+            if (error == EINTR) {
+                continue;
+            }
+            if (error != EWOULDBLOCK || deadline.hasExpired()) {
+                fail_with_file(path_, static_cast<unsigned>(error),
+                               QString::fromLocal8Bit(std::strerror(error)), status);
+                return false;
+            }
+            QThread::msleep(5);
+        }
+        return true;
+    }
+
+private:
+    QString path_;
+    int fd_;
+};
+
+} // namespace
 
 void write_putty_profile(QString const& path, connection const& c, QString const& connection_id,
                          result::stack& status) {
@@ -148,20 +192,53 @@ void write_putty_profile(QString const& path, connection const& c, QString const
         pairs << name + QLatin1Char('=') + value;
     }
 
+    std::array<std::pair<QString, QVariant>, 6> const fixed{{
+        {QStringLiteral("Environment"), pairs.join(QLatin1Char(','))},
+        {QStringLiteral("HostName"), c.host},
+        {QStringLiteral("PortNumber"), c.port},
+        {QStringLiteral("Protocol"), QStringLiteral("ssh")},
+        {QStringLiteral("UserName"), c.user},
+        {QStringLiteral("WinTitle"), c.name},
+    }};
+    // The settings are written to a copy, which is always writable: the
+    // profile itself must be, as the store would find on the first key.
+    if (!QSettings(path, QSettings::NativeFormat).isWritable()) {
+        fail_setting(QSettings::AccessError, fixed.front().first, fixed.front().second, status);
+        return;
+    }
+
+    // The lock and the work folder lie beside the profile folder, not in it,
+    // where they would be taken for profiles.
+    QString const work_root = QFileInfo(folder).absolutePath();
+    profile_writer_lock lock(work_root + QStringLiteral("/kelvra-profile.lock"));
     result::stack local;
+    if (!lock.acquire(local)) {
+        status = std::move(local);
+        return;
+    }
+    QDir work(work_root + QStringLiteral("/kelvra-profile.work"));
+    work.removeRecursively(); // what a killed writer left
+    if (!QDir().mkpath(work.path())) {
+        fail_with_file(work.path(), 0, QStringLiteral("cannot create the folder"), status);
+        return;
+    }
+    QFile::setPermissions(work.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // The copy keeps the profile's own name: QSettings caches files by path.
+    QString const copy = work.filePath(QFileInfo(path).fileName());
+    if (QFileInfo(path).isFile() && !QFile::copy(path, copy)) {
+        QFile source(path);
+        source.open(QIODevice::ReadOnly);
+        fail_with_file(path, static_cast<unsigned>(source.error()), source.errorString(), status);
+        work.removeRecursively();
+        return;
+    }
+
     {
-        QSettings settings(path, QSettings::NativeFormat);
-        std::array<std::pair<QString, QVariant>, 6> const fixed{{
-            {QStringLiteral("Environment"), pairs.join(QLatin1Char(','))},
-            {QStringLiteral("HostName"), c.host},
-            {QStringLiteral("PortNumber"), c.port},
-            {QStringLiteral("Protocol"), QStringLiteral("ssh")},
-            {QStringLiteral("UserName"), c.user},
-            {QStringLiteral("WinTitle"), c.name},
-        }};
+        QSettings settings(copy, QSettings::NativeFormat);
         for (auto const& [key, value] : fixed) {
             if (!write_setting(settings, key, value, local)) {
                 status = std::move(local);
+                work.removeRecursively();
                 return;
             }
         }
@@ -173,6 +250,7 @@ void write_putty_profile(QString const& path, connection const& c, QString const
             QVariantList const rgb{col.red, col.green, col.blue};
             if (!write_setting(settings, key, rgb, local)) {
                 status = std::move(local);
+                work.removeRecursively();
                 return;
             }
         }
@@ -181,8 +259,13 @@ void write_putty_profile(QString const& path, connection const& c, QString const
             qCDebug(connections_log) << "profile not written:" << path << settings.status();
         }
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    remove_quotes(path);
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    remove_quotes(copy);
+    if (QFileInfo::exists(copy) &&
+        ::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()) != 0) {
+        qCDebug(connections_log) << "profile not replaced:" << path << std::strerror(errno);
+    }
+    work.removeRecursively();
 }
 
 } // namespace kelvra

@@ -61,7 +61,7 @@ installation_config installation_config::load(QString const& executable_dir) {
 
     // A malformed file is no failure: the fields keep their defaults.
     QJsonObject const object =
-        parse_json(file.read(max_config_size)).value_or(QJsonDocument()).object();
+        parse_json_file(file.read(max_config_size)).value_or(QJsonDocument()).object();
     QJsonValue const codigo = object.value(QStringLiteral("codigo"));
     if (codigo.isDouble()) {
         config.codigo = integer_part(codigo.toDouble());

@@ -1,8 +1,11 @@
 #include "core/json_duplicate_names.hpp"
 
-#include <QSet>
+#include "core/hex_digits.hpp"
+
+#include <QHash>
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -14,24 +17,17 @@ namespace {
 // below this depth.
 constexpr std::size_t max_depth = 1024;
 
+// The contents of a member name, between its quotes, as offsets in the text.
+struct name_span {
+    int begin = 0;
+    int end = 0;
+};
+
 struct container {
     bool is_object = false;
     bool expecting_name = false;
-    QSet<QString> names;
+    QHash<QString, name_span> names; // each name's latest occurrence
 };
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // The text of a string's contents (between its quotes) as the parser
 // would decode it. Malformed escapes, which make the parser fail, are kept
@@ -72,7 +68,7 @@ QString decode(char const* begin, char const* end) {
             int value = 0;
             length = 6;
             for (int i = 2; i < 6; ++i) {
-                int const digit = p + i < end ? hex_value(p[i]) : -1;
+                int const digit = p + i < end ? hex::digit_value(p[i]) : -1;
                 if (digit < 0) {
                     length = -1;
                     break;
@@ -116,11 +112,13 @@ char const* string_end(char const* p, char const* end) {
     }
 }
 
-} // namespace
-
-bool has_duplicate_names(QByteArray const& json) {
+// Walks the objects of `json` and calls `repeated(earlier)` for every member
+// name that an earlier member of the same object already has, with that
+// earlier occurrence; stops when `repeated` returns false.
+template <class F> void scan(QByteArray const& json, F&& repeated) {
     std::vector<container> open;
-    char const* p = json.constData();
+    char const* const begin = json.constData();
+    char const* p = begin;
     char const* const end = p + json.size();
     while (p < end) {
         char const c = *p++;
@@ -130,11 +128,16 @@ bool has_duplicate_names(QByteArray const& json) {
             container* const top = open.empty() ? nullptr : &open.back();
             if (top != nullptr && top->is_object && top->expecting_name) {
                 top->expecting_name = false;
+                name_span const here{static_cast<int>(p - begin), static_cast<int>(close - begin)};
                 QString name = decode(p, close);
-                if (top->names.contains(name)) {
-                    return true;
+                auto const it = top->names.find(name);
+                if (it == top->names.end()) {
+                    top->names.insert(std::move(name), here);
+                } else if (!repeated(*it)) {
+                    return;
+                } else {
+                    *it = here;
                 }
-                top->names.insert(std::move(name));
             }
             p = close == end ? end : close + 1;
             break;
@@ -142,7 +145,7 @@ bool has_duplicate_names(QByteArray const& json) {
         case '{':
         case '[':
             if (open.size() == max_depth) {
-                return false; // the parser refuses the document here
+                return; // the parser refuses the document here
             }
             open.push_back(container{c == '{', c == '{', {}});
             break;
@@ -161,7 +164,46 @@ bool has_duplicate_names(QByteArray const& json) {
             break;
         }
     }
-    return false;
+}
+
+} // namespace
+
+bool has_duplicate_names(QByteArray const& json) {
+    bool found = false;
+    scan(json, [&](name_span) {
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+QString replaced_name(int number) {
+    return QChar(0) + QString::number(number);
+}
+
+QByteArray rename_repeated_names(QByteArray const& json, int& renamed) {
+    std::vector<name_span> earlier;
+    scan(json, [&](name_span span) {
+        earlier.push_back(span);
+        return true;
+    });
+    renamed = static_cast<int>(earlier.size());
+    if (earlier.empty()) {
+        return json;
+    }
+    std::sort(earlier.begin(), earlier.end(),
+              [](name_span a, name_span b) { return a.begin < b.begin; });
+    QByteArray out;
+    out.reserve(json.size() + renamed * 12);
+    int copied = 0;
+    int number = 0;
+    for (name_span const span : earlier) {
+        out.append(json.constData() + copied, span.begin - copied);
+        out.append("\\u0000").append(QByteArray::number(++number));
+        copied = span.end;
+    }
+    out.append(json.constData() + copied, json.size() - copied);
+    return out;
 }
 
 } // namespace kelvra

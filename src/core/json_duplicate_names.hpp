@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace kelvra {
 
@@ -14,5 +15,15 @@ namespace kelvra {
 // leniently (only strings and brackets matter): every object the parser
 // would complete before running into an error is still checked.
 bool has_duplicate_names(QByteArray const& json);
+
+// `json` with every earlier occurrence of a repeated member name renamed to
+// replaced_name(1), replaced_name(2), ... in text order, and the number of
+// names renamed in `renamed`. The parser then keeps each last value, as it
+// would anyway, without dropping (and leaking) the earlier ones. Only the
+// contents of names change, so text that is not JSON stays not JSON.
+QByteArray rename_repeated_names(QByteArray const& json, int& renamed);
+
+// The name given to the `number`th renamed member: U+0000 and the number.
+QString replaced_name(int number);
 
 } // namespace kelvra

@@ -1,11 +1,22 @@
 #include "crypto/installation_key.hpp"
 
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "core/secure_memory.hpp"
+#include "crypto/installation_identity.hpp"
 
 namespace kelvra::crypto {
 
-brano::core::v6::byte_array get_installation_key(brano::core::v6::result::stack& status) {
-    return detail::linux::get_installation_key(status);
+namespace core = brano::core::v6;
+
+core::byte_array get_installation_key(core::result::stack& status) {
+    core::result::stack local;
+    std::string identity = get_installation_identity(local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return {};
+    }
+    core::byte_array key(identity);
+    kelvra::wipe(identity);
+    return key;
 }
 
 } // namespace kelvra::crypto

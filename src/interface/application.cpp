@@ -115,6 +115,7 @@ void become_instance(QApplication& application) {
         Qt::QueuedConnection);
     QObject::connect(&server, &communication::server::open_application, &application,
                      [] { qCDebug(core_log) << "asked to show the window"; });
+    QObject::connect(&manager::instance(), &manager::launch_failed, &application, report);
 }
 
 } // namespace

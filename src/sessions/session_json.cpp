@@ -18,8 +18,6 @@ namespace {
 constexpr int current_version = 2;
 constexpr int no_value = -1;
 
-enum load_code : int { wrong_value = 7, missing_field = 13 };
-
 QString const key_versao = QStringLiteral("versao");
 QString const key_nome = QStringLiteral("nome");
 QString const key_host = QStringLiteral("host");
@@ -35,7 +33,7 @@ QString const key_maximized = QStringLiteral("maximized");
 QString const key_identificador = QStringLiteral("identificador");
 QString const key_tipo = QStringLiteral("tipo");
 
-void fail(int code, QString const& key, result::stack& status) {
+void fail(status::load_session_category::code code, QString const& key, result::stack& status) {
     result::stack failure;
     failure.push_item(status::load_session_category::instance(), code)
         .set_argument("campo", key.toStdString());
@@ -66,7 +64,7 @@ bool is_integral(double value) {
 QJsonValue require(QJsonObject const& object, QString const& key, result::stack& status) {
     auto const it = object.constFind(key);
     if (it == object.constEnd()) {
-        fail(missing_field, key, status);
+        fail(status::load_session_category::missing_field, key, status);
         return QJsonValue(QJsonValue::Undefined);
     }
     return it.value();
@@ -112,7 +110,7 @@ QString read_string_field(QJsonObject const& object, QString const& key, result:
         return QString();
     }
     if (!value.isString()) {
-        fail(wrong_value, key, status);
+        fail(status::load_session_category::wrong_value, key, status);
         return QString();
     }
     return value.toString();
@@ -125,7 +123,7 @@ int read_int_field(QJsonObject const& object, QString const& key, result::stack&
     }
     if (!value.isDouble() || !is_integral(value.toDouble()) ||
         static_cast<int>(value.toDouble()) == no_value) {
-        fail(wrong_value, key, status);
+        fail(status::load_session_category::wrong_value, key, status);
         return no_value;
     }
     return static_cast<int>(value.toDouble());
@@ -137,7 +135,7 @@ int read_port_field(QJsonObject const& object, QString const& key, result::stack
         return 0;
     }
     if (!value.isDouble()) {
-        fail(wrong_value, key, status);
+        fail(status::load_session_category::wrong_value, key, status);
         return 0;
     }
     return truncate_to_int(value.toDouble());
@@ -149,7 +147,7 @@ bool read_bool_field(QJsonObject const& object, QString const& key, result::stac
         return false;
     }
     if (!value.isBool()) {
-        fail(wrong_value, key, status);
+        fail(status::load_session_category::wrong_value, key, status);
         return false;
     }
     return value.toBool();
@@ -161,13 +159,13 @@ QVector<printer> read_printers(QJsonObject const& object, result::stack& status)
         return {};
     }
     if (!it.value().isArray()) {
-        fail(wrong_value, key_impressoras, status);
+        fail(status::load_session_category::wrong_value, key_impressoras, status);
         return {};
     }
     QVector<printer> printers;
     for (QJsonValue const& element : it.value().toArray()) {
         if (!element.isObject()) {
-            fail(wrong_value, key_impressoras, status);
+            fail(status::load_session_category::wrong_value, key_impressoras, status);
             return {};
         }
         // A malformed printer object costs only itself: it becomes an empty
@@ -212,6 +210,12 @@ QJsonDocument session_to_json(session const& s) {
 }
 
 session session_from_json(QJsonDocument const& document, result::stack& status) {
+    installation_key_once installation_key;
+    return session_from_json(document, installation_key, status);
+}
+
+session session_from_json(QJsonDocument const& document, installation_key_once& installation_key,
+                          result::stack& status) {
     session s;
     if (!document.isObject()) {
         return s;
@@ -241,7 +245,7 @@ session session_from_json(QJsonDocument const& document, result::stack& status) 
                        bool_field(s.maximized, key_maximized),
                        // Version 1 kept the command and the path only
                        // inside the session key text.
-                       [&] { recover_command_and_path(s, status); }});
+                       [&] { recover_command_and_path(s, installation_key, status); }});
         break;
     case current_version:
         read_in_order(status, {string_field(s.nome, key_nome), string_field(s.host, key_host),
@@ -257,7 +261,7 @@ session session_from_json(QJsonDocument const& document, result::stack& status) 
                                bool_field(s.maximized, key_maximized)});
         break;
     default:
-        fail(wrong_value, key_versao, status);
+        fail(status::load_session_category::wrong_value, key_versao, status);
         break;
     }
     return s;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sessions/session.hpp"
+#include "sessions/session_key_fields.hpp"
 
 #include <brano/core/v6/result.hpp>
 
@@ -15,6 +16,10 @@ QJsonDocument session_to_json(session const& s);
 // Reads a session object. On failure the stack holds one item naming the
 // member in "campo", and the returned record is partial: callers discard it.
 session session_from_json(QJsonDocument const& document, brano::core::v6::result::stack& status);
+// The same within a larger operation: a version 1 object takes the
+// installation key from `installation_key`, which asks for it only once.
+session session_from_json(QJsonDocument const& document, installation_key_once& installation_key,
+                          brano::core::v6::result::stack& status);
 
 // Field readers; each reports its failure with "campo" = the key.
 QString read_string_field(QJsonObject const& object, QString const& key,

@@ -1,36 +1,47 @@
 #include "sessions/session_key_fields.hpp"
 
-#include "crypto/installation_key.hpp"
+#include "core/secure_memory.hpp"
 #include "crypto/session_key.hpp"
 
 namespace kelvra {
 
 namespace result = brano::core::v6::result;
 
-namespace {
+installation_key_once::installation_key_once(installation_key_source source)
+    : source_(std::move(source)) {}
 
-// Decrypts the record's key with a freshly obtained installation key.
-bool decrypt(session const& s, crypto::session_key& key, result::stack& status) {
-    auto const installation_key = crypto::get_installation_key(status);
-    if (status.has_failed()) {
-        return false;
+installation_key_once::~installation_key_once() {
+    if (key_) {
+        wipe(key_->data(), key_->size());
     }
-    key = crypto::decrypt_session_key(s.key.toStdString(), installation_key, status);
-    return !status.has_failed();
 }
 
-} // namespace
+brano::core::v6::byte_array const* installation_key_once::get(result::stack& status) {
+    if (!key_) {
+        brano::core::v6::byte_array key = source_(status);
+        if (status.has_failed()) {
+            wipe(key.data(), key.size());
+            return nullptr;
+        }
+        key_ = std::move(key);
+    }
+    return &*key_;
+}
 
-void recover_command_and_path(session& s, result::stack& status) {
-    crypto::session_key key;
-    if (!decrypt(s, key, status)) {
+void recover_command_and_path(session& s, installation_key_once& installation_key,
+                              result::stack& status) {
+    brano::core::v6::byte_array const* const key = installation_key.get(status);
+    if (key == nullptr) {
         return;
     }
-    s.comando = QString::fromUtf8(key.command.data(), static_cast<int>(key.command.size()));
-    if (!decrypt(s, key, status)) {
+    // The command and the path come out of one decryption.
+    crypto::session_key const clear =
+        crypto::decrypt_session_key(s.key.toStdString(), *key, status);
+    if (status.has_failed()) {
         return;
     }
-    s.caminho = QString::fromUtf8(key.path.data(), static_cast<int>(key.path.size()));
+    s.comando = QString::fromUtf8(clear.command.data(), static_cast<int>(clear.command.size()));
+    s.caminho = QString::fromUtf8(clear.path.data(), static_cast<int>(clear.path.size()));
 }
 
 } // namespace kelvra

@@ -1,10 +1,10 @@
 #include "sessions/session_store.hpp"
 
-#include "connections/putty_profile.hpp"
 #include "core/application_directory.hpp"
 #include "core/file_error.hpp"
 #include "core/json_document.hpp"
 #include "core/status.hpp"
+#include "sessions/putty_session_path.hpp"
 #include "sessions/session_json.hpp"
 
 #include <QCoreApplication>
@@ -36,7 +36,8 @@ bool sorted_before(session const& a, session const& b) {
 }
 
 // Reads one session file; the id is the file name up to its first dot.
-session read_session_file(QFileInfo const& info, result::stack& status) {
+session read_session_file(QFileInfo const& info, installation_key_once& installation_key,
+                          result::stack& status) {
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly)) {
         fail_with_file(status::load_session_category::instance(),
@@ -52,13 +53,13 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
         status = std::move(failure);
         return {};
     }
-    std::optional<QJsonDocument> const document = parse_json(file.readAll());
+    std::optional<QJsonDocument> const document = parse_json_file(file.readAll());
     if (!document) {
         fail_with_file(status::load_session_category::instance(),
                        status::load_session_category::file_error, file, status);
         return {};
     }
-    session s = session_from_json(*document, status);
+    session s = session_from_json(*document, installation_key, status);
     s.id = info.baseName();
     s.file_name = info.fileName();
     return s;
@@ -68,7 +69,8 @@ session read_session_file(QFileInfo const& info, result::stack& status) {
 
 namespace detail {
 
-session_store::session_store(QString executable_dir) : executable_dir_(std::move(executable_dir)) {}
+session_store::session_store(QString executable_dir, installation_key_source key_source)
+    : executable_dir_(std::move(executable_dir)), key_source_(std::move(key_source)) {}
 
 bool session_store::sessions_directory_exists(result::stack& status) const {
     QDir const var = application_directory(executable_dir_, QStringLiteral("var"), status);
@@ -80,11 +82,19 @@ bool session_store::sessions_directory_exists(result::stack& status) const {
 
 QVector<session> session_store::load_sessions(result::stack& status) const {
     result::stack local;
-    if (!sessions_directory_exists(local) || local.has_failed()) {
+    // Only a missing "sessions" folder is an empty store; a missing "var"
+    // is a broken installation.
+    bool const exists = sessions_directory_exists(local);
+    if (local.has_failed()) {
+        status = std::move(local);
+        return {};
+    }
+    if (!exists) {
         return {};
     }
     QDir const folder = sessions_directory(executable_dir_, local);
     if (local.has_failed()) {
+        status = std::move(local);
         return {};
     }
 
@@ -92,8 +102,9 @@ QVector<session> session_store::load_sessions(result::stack& status) const {
         folder.entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::NoSort);
     QVector<session> sessions;
     sessions.reserve(files.size());
+    installation_key_once installation_key(key_source_);
     for (QFileInfo const& info : files) {
-        session s = read_session_file(info, local);
+        session s = read_session_file(info, installation_key, local);
         if (local.has_failed()) {
             status = std::move(local);
             return {};
@@ -164,8 +175,9 @@ void session_store::save_session(session const& s, result::stack& status) const 
 }
 
 void session_store::remove_profile(session const& s, result::stack& status) const {
+    // Only a regular file is a profile: a folder at its path is none.
     QFile profile(putty_session_path(s.nome));
-    if (!profile.exists() || profile.remove()) {
+    if (!QFileInfo(profile).isFile() || profile.remove()) {
         return;
     }
     result::stack failure;

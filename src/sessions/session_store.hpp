@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sessions/session.hpp"
+#include "sessions/session_key_fields.hpp"
 
 #include <brano/core/v6/result.hpp>
 
@@ -33,7 +34,9 @@ namespace detail {
 // The store of the installation whose executable lives in `executable_dir`.
 class session_store {
 public:
-    explicit session_store(QString executable_dir);
+    // `key_source` gives the installation key that version 1 files need.
+    explicit session_store(QString executable_dir,
+                           installation_key_source key_source = crypto::get_installation_key);
 
     bool sessions_directory_exists(brano::core::v6::result::stack& status) const;
     QVector<session> load_sessions(brano::core::v6::result::stack& status) const;
@@ -51,6 +54,7 @@ private:
     void remove_file(session const& s, brano::core::v6::result::stack& status) const;
 
     QString executable_dir_;
+    installation_key_source key_source_;
 };
 
 } // namespace detail

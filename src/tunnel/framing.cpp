@@ -25,10 +25,6 @@ void discard_available(byte_source& source) {
     }
 }
 
-QByteArray failure_frame(QString const& connection_id, brano::core::v6::result::stack const& r) {
-    return error_frame(connection_id, r.get_value(), QString::fromStdString(r.get_message()));
-}
-
 } // namespace
 
 QByteArray frame(QByteArray const& json) {
@@ -52,6 +48,18 @@ QByteArray error_frame(QString const& connection_id, int code, QString const& me
     json_text::append_string(json, message);
     json.append(",\"version\":1}");
     return frame(json);
+}
+
+void send_error(client_state& state, reply_sink& sink, QString const& connection_id, int code,
+                QString const& message) {
+    state.close_after_write = true;
+    sink.reply(error_frame(connection_id, code, message));
+}
+
+void send_error(client_state& state, reply_sink& sink, QString const& connection_id,
+                brano::core::v6::result::stack const& failure) {
+    send_error(state, sink, connection_id, failure.get_value(),
+               QString::fromStdString(failure.get_message()));
 }
 
 read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink) {
@@ -84,10 +92,10 @@ read_outcome read_requests(client_state& state, byte_source& source, reply_sink&
                 static_cast<std::int64_t>(qFromBigEndian<quint32>(state.buffer.constData()));
             state.buffer.clear();
             if (length > max_message_size) {
-                brano::core::v6::result::stack r;
-                r.push_item(status::geral_category::instance(), 5);
-                state.close_after_write = true;
-                sink.reply(failure_frame(QString(), r));
+                brano::core::v6::result::stack failure;
+                failure.push_item(status::geral_category::instance(),
+                                  status::geral_category::invalid_message_size);
+                send_error(state, sink, QString(), failure);
                 break;
             }
             state.expected = length;
@@ -97,13 +105,17 @@ read_outcome read_requests(client_state& state, byte_source& source, reply_sink&
 
         // The body is complete. The processing takes the buffer over, so its
         // memory goes as soon as the body has been parsed.
-        processed_message processed = process_message(std::exchange(state.buffer, QByteArray()));
+        QString connection_id;
+        brano::core::v6::result::stack failure;
+        QByteArray const json =
+            process_message(std::exchange(state.buffer, QByteArray()), connection_id, failure);
         state.phase = 0;
         state.expected = size_field_length;
-        if (processed.is_error) {
-            state.close_after_write = true;
+        if (failure.has_failed()) {
+            send_error(state, sink, connection_id, failure);
+        } else {
+            sink.reply(frame(json));
         }
-        sink.reply(std::move(processed.frame));
     }
     discard_available(source);
     return read_outcome::closing;

@@ -1,9 +1,13 @@
 #pragma once
 
 // The tunnel's wire format: every message, in both directions, is a 4-byte
-// big-endian length followed by that many bytes of JSON.
+// big-endian length followed by that many bytes of JSON. The reader here
+// frames every reply, the handlers' answers and the error replies alike;
+// message processing (message.hpp) only gives the JSON text or the failure.
 
 #include "tunnel/client_state.hpp"
+
+#include <brano/core/v6/result.hpp>
 
 #include <QByteArray>
 #include <QString>
@@ -44,6 +48,16 @@ public:
     virtual void reply(QByteArray frame) = 0;
 };
 
+// Ends a conversation with an error reply: hands the framed error reply for
+// `connection_id`, `code` and `message` to `sink` and sets
+// `close_after_write`, so that the rest of the input is discarded. Every
+// error reply the server sends goes this way.
+void send_error(client_state& state, reply_sink& sink, QString const& connection_id, int code,
+                QString const& message);
+// The same with a failed result stack's own code and message.
+void send_error(client_state& state, reply_sink& sink, QString const& connection_id,
+                brano::core::v6::result::stack const& failure);
+
 enum class read_outcome {
     waiting,     // everything available was consumed; more bytes are needed
     closing,     // an error reply was queued; the rest of the input is discarded
@@ -52,10 +66,10 @@ enum class read_outcome {
 
 // Consumes what `source` has now: completes the size field and body of each
 // message in turn, processes every complete body and hands its reply to
-// `sink`. A reply that reports a failure sets `close_after_write`; from then
-// on the input is read and discarded. Each read asks only for what the
-// current part still lacks, at most `max_read_size` and at most what is
-// available, so the buffer grows with the bytes that arrived.
+// `sink`. A failure is answered with send_error; from then on the input is
+// read and discarded. Each read asks only for what the current part still
+// lacks, at most `max_read_size` and at most what is available, so the
+// buffer grows with the bytes that arrived.
 read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink);
 
 } // namespace kelvra::tunnel

@@ -1,20 +1,18 @@
 #include "tunnel/json_text.hpp"
 
+#include "core/hex_digits.hpp"
+
 namespace kelvra::tunnel::json_text {
 
 namespace {
 
-char hex_digit(unsigned value) {
-    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
-}
-
 void append_escape(QByteArray& out, char16_t unit) {
     char const escape[] = {'\\',
                            'u',
-                           hex_digit((unit >> 12) & 0xf),
-                           hex_digit((unit >> 8) & 0xf),
-                           hex_digit((unit >> 4) & 0xf),
-                           hex_digit(unit & 0xf)};
+                           hex::lower_digit(unit >> 12u),
+                           hex::lower_digit(unit >> 8u),
+                           hex::lower_digit(unit >> 4u),
+                           hex::lower_digit(unit)};
     out.append(escape, sizeof escape);
 }
 

@@ -1,13 +1,13 @@
 #include "tunnel/message.hpp"
 
 #include "core/json_document.hpp"
-#include "tunnel/framing.hpp"
 #include "tunnel/request_handlers.hpp"
 #include "tunnel/status.hpp"
 
 #include <QJsonDocument>
-#include <QJsonParseError>
+#include <QJsonObject>
 
+#include <optional>
 #include <utility>
 
 namespace kelvra::tunnel {
@@ -15,66 +15,47 @@ namespace kelvra::tunnel {
 namespace {
 
 using brano::core::v6::result::stack;
+using status::json_category;
 
-void report_missing(char const* element, stack& result) {
+void report(json_category::code code, char const* missing, stack& result) {
     stack local;
-    local.push_item(status::json_category::instance(), 3).set_argument("elemento", element);
+    auto& item = local.push_item(json_category::instance(), code);
+    if (missing != nullptr) {
+        item.set_argument("elemento", missing);
+    }
     result = std::move(local);
 }
 
 } // namespace
 
-void parse_request(QByteArray const& body, request& out, stack& result) {
-    // A repeated member name is refused like text that does not parse.
-    std::optional<QJsonDocument> const parsed = parse_json(body);
-    if (!parsed) {
-        stack local;
-        local.push_item(status::json_category::instance(), 1);
-        result = std::move(local);
-        return;
-    }
-    QJsonDocument const& document = *parsed;
-    if (!document.isObject()) {
-        stack local;
-        local.push_item(status::json_category::instance(), 2);
-        result = std::move(local);
-        return;
-    }
-    out.object = document.object();
-
-    auto const id = out.object.constFind(QLatin1String("connection_id"));
-    if (id == out.object.constEnd()) {
-        report_missing("connection_id", result);
-        return;
-    }
-    out.connection_id = id->toString();
-
-    auto const kind = out.object.constFind(QLatin1String("kind"));
-    if (kind == out.object.constEnd()) {
-        report_missing("kind", result);
-        return;
-    }
-    out.kind = kind->toString();
-}
-
-processed_message process_message(QByteArray body) {
-    request parsed;
-    stack result;
-    parse_request(body, parsed, result);
+QByteArray process_message(QByteArray body, QString& connection_id, stack& result) {
+    std::optional<QJsonDocument> parsed = parse_json(body);
     // The raw bytes are no longer needed; a large body should not be held
     // twice while the reply is built.
     body = QByteArray();
+    if (!parsed) {
+        report(json_category::not_parsed, nullptr, result);
+        return {};
+    }
+    if (!parsed->isObject()) {
+        report(json_category::not_an_object, nullptr, result);
+        return {};
+    }
+    QJsonObject const request = parsed->object();
 
-    QByteArray json;
-    if (!result.has_failed()) {
-        json = handle_request(parsed.object, parsed.connection_id, parsed.kind, result);
+    auto const id = request.constFind(QLatin1String("connection_id"));
+    if (id == request.constEnd()) {
+        report(json_category::element_not_found, "connection_id", result);
+        return {};
     }
-    if (result.has_failed()) {
-        return {error_frame(parsed.connection_id, result.get_value(),
-                            QString::fromStdString(result.get_message())),
-                true};
+    connection_id = id->toString();
+
+    auto const kind = request.constFind(QLatin1String("kind"));
+    if (kind == request.constEnd()) {
+        report(json_category::element_not_found, "kind", result);
+        return {};
     }
-    return {frame(json), false};
+    return handle_request(request, connection_id, kind->toString(), result);
 }
 
 } // namespace kelvra::tunnel

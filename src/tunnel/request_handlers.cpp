@@ -15,6 +15,8 @@ namespace kelvra::tunnel {
 namespace {
 
 using brano::core::v6::result::stack;
+using status::geral_category;
+using status::json_category;
 
 // Requests served on other systems and not yet on Linux.
 QLatin1String const unavailable_kinds[] = {
@@ -47,7 +49,7 @@ QByteArray printer_list(QJsonObject const& request, QString const& connection_id
     auto const version_member = request.constFind(QLatin1String("version"));
     if (version_member == request.constEnd()) {
         stack local;
-        local.push_item(tunnel::status::json_category::instance(), 3)
+        local.push_item(json_category::instance(), json_category::element_not_found)
             .set_argument("elemento", "version");
         result = std::move(local);
         return {};
@@ -56,14 +58,14 @@ QByteArray printer_list(QJsonObject const& request, QString const& connection_id
     int const version = version_member->toInt(0);
     if (version == 0) {
         stack local;
-        local.push_item(tunnel::status::json_category::instance(), 6)
+        local.push_item(json_category::instance(), json_category::unexpected_value)
             .set_argument("campo", "version");
         result = std::move(local);
         return {};
     }
     if (version != 1) {
         stack local;
-        local.push_item(tunnel::status::json_category::instance(), 5)
+        local.push_item(json_category::instance(), json_category::invalid_version)
             .set_argument("version", std::to_string(version));
         result = std::move(local);
         return {};
@@ -103,10 +105,10 @@ QByteArray handle_request(QJsonObject const& request, QString const& connection_
         std::any_of(std::begin(unavailable_kinds), std::end(unavailable_kinds),
                     [&kind](QLatin1String const& known) { return kind == known; });
     if (unavailable) {
-        local.push_item(tunnel::status::geral_category::instance(), 7)
+        local.push_item(geral_category::instance(), geral_category::not_available_on_linux)
             .set_argument("kind", kind.toStdString());
     } else {
-        local.push_item(tunnel::status::json_category::instance(), 4)
+        local.push_item(json_category::instance(), json_category::invalid_kind)
             .set_argument("kind", kind.toStdString());
     }
     result = std::move(local);

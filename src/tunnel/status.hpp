@@ -10,6 +10,25 @@ namespace kelvra::tunnel::status {
 // that every code keeps its number.
 class geral_category final : public kelvra::detail::listed_category<geral_category> {
 public:
+    enum code : int {
+        temporary_file_not_opened = 1,
+        file_not_written = 2,
+        print_failed = 3,
+        default_printer_unavailable = 4,
+        invalid_message_size = 5,
+        internal_error = 6,
+        not_available_on_linux = 7,
+        program_files_not_found = 8,
+        wordpad_not_found = 9,
+        printer_unavailable = 10,
+        printer_not_found = 11,
+        invalid_print = 12,
+        file_not_opened = 13,
+        url_not_opened = 14,
+        pdf_not_rendered = 15,
+        cancelled_by_user = 16,
+        file_too_large = 17,
+    };
     static constexpr char const* category_name = "kelvra-tunnel-geral";
     static constexpr char const* messages[] = {
         "Falha ao abrir arquivo temporário",
@@ -34,6 +53,14 @@ public:
 
 class json_category final : public kelvra::detail::listed_category<json_category> {
 public:
+    enum code : int {
+        not_parsed = 1,
+        not_an_object = 2,
+        element_not_found = 3,
+        invalid_kind = 4,
+        invalid_version = 5,
+        unexpected_value = 6,
+    };
     static constexpr char const* category_name = "kelvra-tunnel-json";
     static constexpr char const* messages[] = {
         "Não foi possível montar o json a partir dos dados",

@@ -206,8 +206,8 @@ void tcp_server::send_error(QTcpSocket* socket, QString const& message, int code
     if (it == clients_.end()) {
         return;
     }
-    it->second.close_after_write = true;
-    enqueue(socket, error_frame(connection_id, code, message));
+    socket_sink sink(*this, *socket);
+    tunnel::send_error(it->second, sink, connection_id, code, message);
 }
 
 tcp_server::usage tcp_server::current_usage() const {
@@ -217,6 +217,7 @@ tcp_server::usage tcp_server::current_usage() const {
         u.buffered_bytes += entry.second.buffer.size();
         u.buffered_capacity += entry.second.buffer.capacity();
         u.queued_reply_bytes += entry.second.queued_bytes;
+        u.paused_clients += entry.second.paused ? 1 : 0;
     }
     return u;
 }

@@ -28,7 +28,8 @@ public:
     explicit tcp_server(quint16 port, QObject* parent = nullptr);
     ~tcp_server() override;
 
-    // The framed error reply for a connection id, a code and a message.
+    // The framed error reply for a connection id, a code and a message: the
+    // frame that framing.hpp builds for every error reply.
     static QByteArray error_frame(QString const& connection_id, int code, QString const& message);
 
     // Queues a reply frame for the socket and starts writing it when no
@@ -44,6 +45,7 @@ public:
         std::int64_t buffered_bytes = 0;     // bytes of partial messages held
         std::int64_t buffered_capacity = 0;  // memory reserved for them
         std::int64_t queued_reply_bytes = 0; // replies not yet written
+        std::size_t paused_clients = 0;      // peers not read until they take replies
     };
 
     // Replies a peer may leave unread before the server stops reading its
@@ -55,7 +57,7 @@ public:
     // is reachable by every local user, not only through the forward.
     static constexpr std::size_t max_clients = 32;
     // How long a peer may leave a message unfinished without sending more.
-    static constexpr int default_stall_timeout_ms = 30000; // also tunnel_thread's
+    static constexpr int default_stall_timeout_ms = 30000;
 
     // Before the server moves to its thread.
     void set_stall_timeout(int milliseconds) { stall_timeout_ms_ = milliseconds; }

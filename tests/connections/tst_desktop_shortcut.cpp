@@ -1,7 +1,9 @@
+#include "commandline/arguments.hpp"
 #include "connections/desktop_shortcut.hpp"
 #include "support/test_environment.hpp"
 
 #include <QFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -59,9 +61,40 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("\nName=Caixa \\\\1\n")));
         // The backslash: escaped for the quoted argument, then for the string value.
         QString const exec = QStringLiteral("\nExec=\"") + QCoreApplication::applicationFilePath() +
-                             QStringLiteral("\" \"--load\" \"Caixa \\\\\\\\1\"\n");
+                             QStringLiteral("\" \"--load=Caixa \\\\\\\\1\"\n");
         QVERIFY2(text.contains(exec), qPrintable(text));
         QVERIFY(text.contains(QStringLiteral("\nIcon=")));
+    }
+
+    // Every session name gets a launcher of its own that the command line
+    // reads back whole: names starting with "-", holding "=", or differing
+    // only in "/" and "_".
+    void every_name_opens_its_own_session() {
+        QStringList const names{"-x", "a=b", "a/b", "a_b", "a%2Fb"};
+        QSet<QString> files;
+        for (QString const& name : names) {
+            auto const d = kelvra::describe_session_shortcut(name);
+            core::result::stack status;
+            kelvra::write_shortcut(d, status);
+            QVERIFY(!status.has_failed());
+            files.insert(kelvra::detail::desktop_entry_path(d));
+
+            QString const argument = QStringLiteral("--load=") + name;
+            QVERIFY(kelvra::detail::desktop_entry(d, {}).contains(
+                ("Exec=" + kelvra::detail::quote_exec_argument(d.target) + ' ' +
+                 kelvra::detail::quote_exec_argument(argument) + '\n')
+                    .toUtf8()));
+            QByteArray program = "kelvra", option = argument.toUtf8();
+            char* argv[] = {program.data(), option.data(), nullptr};
+            kelvra::commandline::arguments parsed;
+            parsed.parse(2, argv, status);
+            QVERIFY2(!status.has_failed(), qPrintable(name));
+            QCOMPARE(parsed.session_name(), name);
+        }
+        QCOMPARE(files.size(), names.size());
+        for (QString const& file : files) {
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+        }
     }
 
     void unwritable_desktop_is_reported() {

@@ -12,6 +12,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <chrono>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace core = brano::core::v6;
 using kelvra::authentication_type;
@@ -145,28 +151,63 @@ private slots:
     void existing_colours_are_kept_and_fixed_keys_replaced() {
         QString const path = kelvra::putty_session_path(QStringLiteral("Cores"));
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("[General]\nColour0=1, 2, 3\nHostName=antigo\nUserName=velho\nPortNumber=1\n"
-                    "Protocol=telnet\nWinTitle=x\nEnvironment=A=1\nTermType=xterm\n");
-        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nColour0=1, 2, 3\nHostName=antigo\nUserName=velho\nPortNumber=1\n"
+                "Protocol=telnet\nWinTitle=x\nEnvironment=A=1\nTermType=xterm\n");
+        f.close();
         core::result::stack status;
         launch_and_wait(sample(QStringLiteral("Cores")), QStringLiteral("T"), status);
         QVERIFY(!status.has_failed());
         QSettings settings(path, QSettings::NativeFormat);
-        QCOMPARE(settings.value(QStringLiteral("Colour0")).toStringList(),
-                 (QStringList{"1", "2", "3"}));
-        QCOMPARE(settings.value(QStringLiteral("Colour1")).toStringList(),
-                 (QStringList{"255", "255", "255"}));
-        QCOMPARE(settings.value(QStringLiteral("HostName")).toString(),
-                 QStringLiteral("mirtel.example.com"));
-        QCOMPARE(settings.value(QStringLiteral("UserName")).toString(), QStringLiteral("operador"));
-        QCOMPARE(settings.value(QStringLiteral("PortNumber")).toInt(), 2222);
-        QCOMPARE(settings.value(QStringLiteral("Protocol")).toString(), QStringLiteral("ssh"));
-        QCOMPARE(settings.value(QStringLiteral("WinTitle")).toString(), QStringLiteral("Cores"));
-        QCOMPARE(settings.value(QStringLiteral("TermType")).toString(), QStringLiteral("xterm"));
+        QStringList values;
+        for (char const* key : {"Colour0", "Colour1", "HostName", "UserName", "PortNumber",
+                                "Protocol", "WinTitle", "TermType"}) {
+            values << settings.value(QLatin1String(key)).toStringList().join(QLatin1Char(' '));
+        }
+        QCOMPARE(values, (QStringList{"1 2 3", "255 255 255", "mirtel.example.com", "operador",
+                                      "2222", "ssh", "Cores", "xterm"}));
         QVERIFY(!environment_id(path).isEmpty());
+    }
+
+    // A writer killed at the wrong moment leaves empty lock files behind
+    // (QSettings' own beside the file it writes); Qt would wait 30 s for
+    // them to age. The next opening must not wait on them.
+    void locks_left_by_a_killed_writer_are_not_waited_for() {
+        connection const c = sample(QStringLiteral("Travada"));
+        QString const path = kelvra::putty_session_path(c.name);
+        QString const work = home_.home() + QStringLiteral("/.putty/kelvra-profile.work/");
+        QVERIFY(QDir().mkpath(work) && QDir().mkpath(QFileInfo(path).path()));
+        for (QString const& lock : {path + QStringLiteral(".lock"),
+                                    work + QFileInfo(path).fileName() + QStringLiteral(".lock")}) {
+            QVERIFY(QFile(lock).open(QIODevice::WriteOnly));
+        }
+        core::result::stack status;
+        auto writing = std::async(std::launch::async, [&] {
+            kelvra::write_putty_profile(path, c, QStringLiteral("id"), status);
+        });
+        QVERIFY2(writing.wait_for(std::chrono::seconds(20)) == std::future_status::ready,
+                 "the profile writer waits on a stale lock");
+        QVERIFY(!status.has_failed());
+        QVERIFY(read_file(path).contains("HostName=mirtel.example.com"));
+    }
+
+    // A live writer holds the lock: the opening waits a bounded time, then
+    // reports the profile as busy instead of writing beside it.
+    void a_live_writer_is_never_written_beside() {
+        QString const lock_path = home_.home() + QStringLiteral("/.putty/kelvra-profile.lock");
+        int const fd = ::open(QFile::encodeName(lock_path).constData(), O_RDWR | O_CREAT, 0600);
+        QVERIFY(fd >= 0);
+        auto release = qScopeGuard([fd] { ::close(fd); });
+        QCOMPARE(::flock(fd, LOCK_EX), 0);
+        connection const c = sample(QStringLiteral("Ocupada"));
+        core::result::stack status;
+        kelvra::write_putty_profile(kelvra::putty_session_path(c.name), c, QStringLiteral("id"),
+                                    status);
+        QVERIFY(status.has_failed());
+        QCOMPARE(status.get_value(), int(kelvra::status::persist_session_category::file_error));
+        QCOMPARE(QString::fromStdString(*status.begin()->find_argument("filename")), lock_path);
+        QVERIFY(!QFile::exists(kelvra::putty_session_path(c.name)));
     }
 
     void two_openings_register_two_ids() {
@@ -186,12 +227,16 @@ private slots:
         }
     }
 
-    void invalid_auth_writes_profile_and_starts_nothing() {
+    void invalid_auth_writes_profile_starts_nothing_and_says_so() {
         connection c = sample(QStringLiteral("Invalida"));
         c.auth_type = authentication_type::invalid;
         core::result::stack status;
         manager::instance().launch_from(root_.bin(), c, QStringLiteral("T"), status);
-        QVERIFY(!status.has_failed());
+        QVERIFY(status.has_failed());
+        QCOMPARE(QByteArray(status.begin()->get_category().name()),
+                 QByteArray("kelvra-load-session"));
+        QCOMPARE(status.get_value(), 11);
+        QCOMPARE(*status.begin()->find_argument("session-name"), std::string("Invalida"));
         QVERIFY(!manager::instance().has_running());
         QString const id = environment_id(kelvra::putty_session_path(c.name));
         QVERIFY(manager::instance().find(id).has_value());
@@ -245,9 +290,18 @@ private slots:
         QVERIFY(broken.write(QStringLiteral("libexec/putty"), "#!/nonexistent/interpreter\n"));
         QFile::setPermissions(broken.file(QStringLiteral("libexec/putty")),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QSignalSpy failed(&manager::instance(), &manager::launch_failed);
         manager::instance().launch_from(broken.bin(), sample(), QStringLiteral("T"), status);
         QVERIFY(!status.has_failed());
         QTRY_VERIFY_WITH_TIMEOUT(!manager::instance().has_running(), 30000);
+        // ... and the caller hears of it, to show it.
+        QCOMPARE(failed.size(), 1);
+        auto const report = failed.first().first().value<core::result::stack>();
+        QCOMPARE(QByteArray(report.begin()->get_category().name()),
+                 QByteArray("kelvra-application-directories"));
+        QCOMPARE(*report.begin()->find_argument("session-name"), std::string("Vendas"));
+        QCOMPARE(QString::fromStdString(*report.begin()->find_argument("path")),
+                 broken.file(QStringLiteral("libexec/putty")));
     }
 
     void munged_names_data() {

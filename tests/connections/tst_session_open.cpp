@@ -2,9 +2,9 @@
 // with the UDisks2 stand-in, the session key text is renewed and handed to
 // the recording terminal program.
 #include "connections/manager.hpp"
-#include "connections/putty_profile.hpp"
 #include "crypto/installation_key.hpp"
 #include "crypto/session_key.hpp"
+#include "sessions/putty_session_path.hpp"
 #include "sessions/session_json.hpp"
 #include "support/machine_identity.hpp"
 #include "support/recorded_calls.hpp"

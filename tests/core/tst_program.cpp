@@ -1,4 +1,5 @@
 // The kelvra executable itself, started as a user would start it.
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
@@ -43,7 +44,11 @@ private slots:
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(KELVRA_EXECUTABLE),
+        // From an installation of its own: a missing var/ folder is a failure.
+        kelvra::testing::install_root root;
+        QVERIFY(QFile::copy(QStringLiteral(KELVRA_EXECUTABLE),
+                            root.file(QStringLiteral("bin/kelvra"))));
+        process.start(root.file(QStringLiteral("bin/kelvra")),
                       {QStringLiteral("--auto-open-connection")});
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

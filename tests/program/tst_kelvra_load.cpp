@@ -1,7 +1,7 @@
 // bin/kelvra started as a user starts it, from a temporary installation with
 // the recording terminal program as libexec/putty: a start that finds no
 // session, and the starts that a running instance takes over.
-#include "connections/putty_profile.hpp"
+#include "sessions/putty_session_path.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
 #include "support/recorded_calls.hpp"

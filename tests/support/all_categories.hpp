@@ -2,9 +2,9 @@
 
 #include "commandline/status.hpp"
 #include "core/status.hpp"
-#include "crypto/detail/linux/status.hpp"
 #include "crypto/detail/openssl/errors.hpp"
 #include "crypto/errors.hpp"
+#include "crypto/status.hpp"
 #include "tunnel/status.hpp"
 
 #include <vector>
@@ -22,7 +22,7 @@ template <class Category> category_entry entry_of() {
 }
 
 inline std::vector<category_entry> all_categories() {
-    namespace linux_status = kelvra::crypto::detail::linux::status;
+    namespace linux_status = kelvra::crypto::status;
     return {
         entry_of<status::application_directories_category>(),
         entry_of<status::config_category>(),

@@ -1,6 +1,6 @@
 #include "support/machine_identity.hpp"
 
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_identity.hpp"
 #include "crypto/session_key.hpp"
 
 #include <brano/core/v6/datetime.hpp>
@@ -10,7 +10,7 @@
 
 namespace kelvra::testing {
 
-namespace identity = kelvra::crypto::detail::linux;
+namespace identity = kelvra::crypto;
 
 machine_identity::machine_identity()
     : bus_(std::make_unique<private_bus>(QStringLiteral(KELVRA_PRIVATE_BUS_CONFIG),

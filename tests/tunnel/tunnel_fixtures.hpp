@@ -4,6 +4,7 @@
 // tests never check the server against its own encoder.
 
 #include "connections/manager.hpp"
+#include "tunnel/tunnel_thread.hpp"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -11,10 +12,7 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
-#include <climits>
-
 #include <memory>
-#include <optional>
 #include <utility>
 
 namespace kelvra::testing::tunnel {
@@ -23,7 +21,6 @@ inline QString registered(kelvra::connection const& c) {
     return kelvra::manager::instance().register_connection(c);
 }
 
-// `n` as 4 big-endian bytes.
 inline QByteArray be32(quint32 n) {
     char const bytes[] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
     return QByteArray(bytes, 4);
@@ -53,114 +50,88 @@ inline QByteArray printer_list_request(QString const& connection_id) {
 }
 
 // Three printers: one with non-ASCII names, one with quotes and a backslash.
-inline kelvra::connection three_printer_connection() {
+// `padding` letters lengthen the first identifier, for replies of any size.
+inline kelvra::connection three_printer_connection(int padding = 0) {
     kelvra::connection c;
-    c.name = QStringLiteral("Vendas");
     c.printers = {
-        {QStringLiteral("HP-01"), QStringLiteral("Financeiro"), 1},
+        {QStringLiteral("HP-01") + QString(padding, QLatin1Char('n')), QStringLiteral("Financeiro"),
+         1},
         {QStringLiteral("ZB\\2 \"etiquetas\""), QStringLiteral("Impressão Térmica"), 3},
         {QStringLiteral("lp0"), QStringLiteral("Expedição"), 0},
     };
     return c;
 }
 
-inline QByteArray three_printer_reply(QString const& connection_id) {
+inline QByteArray three_printer_reply(QString const& connection_id, int padding = 0) {
     return frame_of("{\"connection_id\":\"" + connection_id.toLatin1() +
                     "\",\"kind\":\"PrinterListResponse\",\"printers\":["
-                    "{\"identificador\":\"HP-01\",\"nome\":\"Financeiro\",\"tipo\":1},"
+                    "{\"identificador\":\"HP-01" +
+                    QByteArray(padding, 'n') +
+                    "\",\"nome\":\"Financeiro\",\"tipo\":1},"
                     "{\"identificador\":\"ZB\\\\2 \\\"etiquetas\\\"\","
                     "\"nome\":\"Impress\xc3\xa3o T\xc3\xa9rmica\",\"tipo\":3},"
                     "{\"identificador\":\"lp0\",\"nome\":\"Expedi\xc3\xa7\xc3\xa3o\",\"tipo\":0}],"
                     "\"version\":1}");
 }
 
-// `count` printers named "P<n>", identifier "id-<n>", type n % 5; and the reply.
-inline kelvra::connection numbered_printer_connection(int count) {
-    kelvra::connection c;
-    for (int i = 0; i < count; ++i) {
-        c.printers.append({QStringLiteral("id-%1").arg(i), QStringLiteral("P%1").arg(i), i % 5});
-    }
-    return c;
-}
-
-inline QByteArray numbered_printer_reply(QString const& connection_id, int count) {
-    QByteArray json = "{\"connection_id\":\"" + connection_id.toLatin1() +
-                      "\",\"kind\":\"PrinterListResponse\",\"printers\":[";
-    for (int i = 0; i < count; ++i) {
-        QByteArray const n = QByteArray::number(i);
-        json += (i > 0 ? ",{\"identificador\":\"id-" : "{\"identificador\":\"id-") + n +
-                "\",\"nome\":\"P" + n + "\",\"tipo\":" + QByteArray::number(i % 5) + "}";
-    }
-    return frame_of(json + "],\"version\":1}");
-}
-
 // The messages the replies carry, byte for byte.
 inline QByteArray const json_not_parsed =
-    "N\xc3\xa3o foi poss\xc3\xadvel montar o json a partir dos dados";                 // json 1
-inline QByteArray const json_not_object = "Formato do json inv\xc3\xa1lido";           // json 2
-inline QByteArray const element_missing = "Elemento n\xc3\xa3o encontrado";            // json 3
-inline QByteArray const kind_invalid = "Valor do campo kind \xc3\xa9 inv\xc3\xa1lido"; // json 4
-inline QByteArray const version_invalid =
-    "Valor do campo version \xc3\xa9 inv\xc3\xa1lido";                          // json 5
-inline QByteArray const value_unexpected = "Valor do campo difere do esperado"; // json 6
-inline QByteArray const size_invalid = "Tamanho da mensagem inv\xc3\xa1lido";   // geral 5
+    "N\xc3\xa3o foi poss\xc3\xadvel montar o json a partir dos dados";
+inline QByteArray const json_not_object = "Formato do json inv\xc3\xa1lido";
+inline QByteArray const element_missing = "Elemento n\xc3\xa3o encontrado";
+inline QByteArray const kind_invalid = "Valor do campo kind \xc3\xa9 inv\xc3\xa1lido";
+inline QByteArray const version_invalid = "Valor do campo version \xc3\xa9 inv\xc3\xa1lido";
+inline QByteArray const value_unexpected = "Valor do campo difere do esperado";
+inline QByteArray const size_invalid = "Tamanho da mensagem inv\xc3\xa1lido";
 inline QByteArray const not_on_linux =
-    "Requisi\xc3\xa7\xc3\xa3o ainda n\xc3\xa3o dispon\xc3\xadvel em sistemas Linux"; // geral 7
-inline QByteArray const connection_unknown =
-    "O id da conex\xc3\xa3o n\xc3\xa3o existe"; // manager 1
+    "Requisi\xc3\xa7\xc3\xa3o ainda n\xc3\xa3o dispon\xc3\xadvel em sistemas Linux";
+inline QByteArray const connection_unknown = "O id da conex\xc3\xa3o n\xc3\xa3o existe";
 
-// A blocking loopback client, usable from any thread.
+// Asks the server in its own thread.
+template <class F> auto ask(kelvra::tunnel::tunnel_thread& t, F f) {
+    decltype(f(*t.server())) out{};
+    QMetaObject::invokeMethod(
+        t.server(), [&] { out = f(*t.server()); }, Qt::BlockingQueuedConnection);
+    return out;
+}
+inline quint16 port_of(kelvra::tunnel::tunnel_thread& t) {
+    return ask(t, [](kelvra::tunnel::tcp_server& s) { return s.listening_port(); });
+}
+inline kelvra::tunnel::tcp_server::usage usage_of(kelvra::tunnel::tunnel_thread& t) {
+    return ask(t, [](kelvra::tunnel::tcp_server& s) { return s.current_usage(); });
+}
+
+// A blocking loopback client. Its waits only bound a hang.
 class client {
 public:
-    explicit client(QTcpSocket* socket = new QTcpSocket) : socket_(socket) {}
     bool connect_to(quint16 port, QHostAddress const& address = QHostAddress::LocalHost) {
         socket_->connectToHost(address, port);
         return socket_->waitForConnected(10000);
     }
     // Writes everything and waits until the socket has handed it on.
     bool send(QByteArray const& bytes) {
-        QDeadlineTimer const deadline(120000);
-        bool ok = socket_->write(bytes) == bytes.size();
-        while (ok && socket_->bytesToWrite() > 0) {
-            ok = socket_->waitForBytesWritten(int(deadline.remainingTime()));
+        socket_->write(bytes);
+        while (socket_->bytesToWrite() > 0 && socket_->waitForBytesWritten(120000)) {
         }
-        return ok;
+        return socket_->bytesToWrite() == 0;
     }
-    // The next complete frame, or nothing when the peer closed or the time ran out.
-    std::optional<QByteArray> read_frame(int timeout_ms = 10000) {
+    // The next `count` bytes, or fewer when the peer closed first.
+    QByteArray read(qint64 count, int timeout_ms = 10000) {
         QDeadlineTimer const deadline(timeout_ms);
-        for (;;) {
-            pending_ += socket_->readAll();
-            qint64 const size = pending_.size() < 4
-                                    ? LLONG_MAX
-                                    : 4 + qint64(qFromBigEndian<quint32>(pending_.constData()));
-            if (pending_.size() >= size) {
-                return std::exchange(pending_, pending_.mid(int(size))).left(int(size));
-            }
-            if (socket_->state() != QAbstractSocket::ConnectedState || deadline.hasExpired()) {
-                return std::nullopt;
-            }
+        while ((pending_ += socket_->readAll()).size() < count && !deadline.hasExpired() &&
+               socket_->state() == QAbstractSocket::ConnectedState) {
             socket_->waitForReadyRead(int(deadline.remainingTime()));
         }
+        return std::exchange(pending_, pending_.mid(int(count))).left(int(count));
     }
-    // Waits until the peer has closed; returns whatever arrived meanwhile,
-    // or nothing when the connection was still open at the end.
-    std::optional<QByteArray> wait_closed(int timeout_ms = 10000) {
-        QDeadlineTimer const deadline(timeout_ms);
-        while (socket_->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-            socket_->waitForReadyRead(int(deadline.remainingTime()));
-            pending_ += socket_->readAll();
-        }
-        pending_ += socket_->readAll();
-        if (socket_->state() == QAbstractSocket::ConnectedState) {
-            return std::nullopt;
-        }
-        return std::exchange(pending_, QByteArray());
+    // The peer closed the connection and sent nothing more.
+    bool closed_silently() {
+        return read(1).isEmpty() && socket_->state() != QAbstractSocket::ConnectedState;
     }
     QTcpSocket& socket() { return *socket_; }
 
 private:
-    std::unique_ptr<QTcpSocket> socket_;
+    std::unique_ptr<QTcpSocket> socket_ = std::make_unique<QTcpSocket>();
     QByteArray pending_;
 };
 

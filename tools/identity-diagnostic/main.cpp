@@ -3,17 +3,18 @@
 // in the installation's libexec/ on the same file system as bin/kelvra), the
 // mount entry of its file system, the block devices under it, the drive and
 // serial of each, and the identity itself. When a step fails it prints the
-// failure with every item's category, message and arguments. Exit status 0
-// when the identity was found, 1 otherwise.
+// failure with every item's category, message and arguments. An empty
+// identity is found too, but it binds the session secrets to nothing: that
+// is said plainly. Exit status 0 when the identity was found, 1 otherwise.
 #include "core/describe_stack.hpp"
-#include "crypto/detail/linux/installation_identity.hpp"
+#include "crypto/installation_identity.hpp"
 
 #include <sys/sysmacros.h>
 
 #include <cstdio>
 #include <string>
 
-namespace linux_identity = kelvra::crypto::detail::linux;
+namespace crypto = kelvra::crypto;
 
 namespace {
 
@@ -29,9 +30,9 @@ std::string quoted(std::string const& text) {
 
 int main() {
     brano::core::v6::result::stack status;
-    linux_identity::identity_trace trace;
+    crypto::identity_trace trace;
     std::string const identity =
-        linux_identity::get_installation_identity(linux_identity::system_paths{}, &trace, status);
+        crypto::get_installation_identity(crypto::system_paths{}, &trace, status);
 
     if (!trace.program.empty()) {
         print_line("programa", trace.program);
@@ -61,5 +62,14 @@ int main() {
         return 1;
     }
     print_line("identidade", quoted(identity));
+    if (identity.empty()) {
+        std::printf("aviso: a identidade desta instalação está vazia (%s). Os segredos das "
+                    "sessões desta instalação não estão protegidos por nenhuma chave própria "
+                    "desta máquina: quem copiar os arquivos das sessões pode decifrá-los em "
+                    "outra máquina.\n",
+                    trace.block_devices.empty()
+                        ? "o volume da instalação não fica sobre nenhuma partição de um drive"
+                        : "os drives da instalação não informaram número de série");
+    }
     return 0;
 }

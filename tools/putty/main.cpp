@@ -6,10 +6,10 @@
 #include "process.hpp"
 #include "terminal_program.hpp"
 
-#include "connections/putty_profile.hpp"
 #include "core/describe_stack.hpp"
 #include "core/secure_memory.hpp"
 #include "crypto/installation_key.hpp"
+#include "sessions/putty_session_path.hpp"
 
 #include <brano/core/v6/datetime.hpp>
 
@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    brano::core::v6::byte_array installation_key =
-        kelvra::crypto::get_installation_key(status);
+    brano::core::v6::byte_array installation_key = kelvra::crypto::get_installation_key(status);
     if (status.has_failed()) {
         report(status);
         return 1;

@@ -1,7 +1,8 @@
 #include "crypto/detail/linux/dbus_call_property.hpp"
 
-#include "crypto/detail/linux/status.hpp"
+#include "core/hex_digits.hpp"
 #include "crypto/log.hpp"
+#include "crypto/status.hpp"
 
 #include <dbus/dbus.h>
 
@@ -229,7 +230,6 @@ std::string dbus_value_text(dbus_value const& value, dbus_value::kind expected,
 }
 
 std::string escape_object_path_element(std::string const& name) {
-    static char const hex[] = "0123456789abcdef";
     std::string escaped;
     escaped.reserve(name.size());
     for (char const c : name) {
@@ -240,8 +240,8 @@ std::string escape_object_path_element(std::string const& name) {
             escaped.push_back(c);
         } else {
             escaped.push_back('_');
-            escaped.push_back(hex[byte >> 4]);
-            escaped.push_back(hex[byte & 0x0f]);
+            escaped.push_back(hex::lower_digit(byte >> 4u));
+            escaped.push_back(hex::lower_digit(byte));
         }
     }
     return escaped;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "crypto/detail/linux/system_paths.hpp"
+#include "crypto/detail/linux/namespace.hpp"
 
 #include <brano/core/v6/result.hpp>
 

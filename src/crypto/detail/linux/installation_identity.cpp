@@ -1,11 +1,11 @@
 #include "crypto/detail/linux/installation_identity.hpp"
 
-#include "core/secure_memory.hpp"
 #include "crypto/detail/linux/dbus_call_property.hpp"
 #include "crypto/detail/linux/resolve_mapper_slaves.hpp"
 #include "crypto/detail/linux/set_errno_arguments.hpp"
-#include "crypto/detail/linux/status.hpp"
+#include "crypto/detail/linux/starts_with.hpp"
 #include "crypto/log.hpp"
+#include "crypto/status.hpp"
 
 #include <algorithm>
 #include <array>
@@ -41,10 +41,6 @@ void report_internal(std::string const& description, int error, core::result::st
         local.push_item(status::device_category::instance(), status::device_category::internal),
         description, error);
     status = std::move(local);
-}
-
-bool starts_with(std::string const& text, std::string const& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 std::string device_id_text(dev_t device) {
@@ -147,8 +143,10 @@ std::string block_device_object_path(std::string const& name) {
     return block_devices_path + escape_object_path_element(name);
 }
 
-std::string get_installation_identity(system_paths const& paths, identity_trace* trace,
-                                      core::result::stack& status) {
+namespace {
+
+std::string compute_identity(system_paths const& paths, identity_trace* trace,
+                             core::result::stack& status) {
     core::result::stack local;
     std::string const program =
         read_program_path(paths.program_link, paths.program_link_capacity, local);
@@ -159,8 +157,12 @@ std::string get_installation_identity(system_paths const& paths, identity_trace*
     if (trace != nullptr) {
         trace->program = program;
     }
+    // The link itself, not the path read from it: once the program file was
+    // replaced or removed (installing again over a running copy) that path
+    // reads ".../kelvra (deleted)", while the kernel's link still leads to
+    // the running file.
     struct stat program_stat {};
-    if (::stat(program.c_str(), &program_stat) != 0) {
+    if (::stat(paths.program_link.c_str(), &program_stat) != 0) {
         int const error = errno;
         report_internal("stat() returned -1", error, status);
         return {};
@@ -240,20 +242,19 @@ std::string get_installation_identity(system_paths const& paths, identity_trace*
     return identity;
 }
 
-std::string get_installation_identity(core::result::stack& status) {
-    return get_installation_identity(system_paths{}, nullptr, status);
-}
-
-core::byte_array get_installation_key(core::result::stack& status) {
-    core::result::stack local;
-    std::string identity = get_installation_identity(local);
-    if (local.has_failed()) {
-        status = std::move(local);
-        return {};
-    }
-    core::byte_array key(identity);
-    kelvra::wipe(identity);
-    return key;
-}
+} // namespace
 
 } // namespace kelvra::crypto::detail::linux
+
+namespace kelvra::crypto {
+
+std::string get_installation_identity(system_paths const& paths, identity_trace* trace,
+                                      brano::core::v6::result::stack& status) {
+    return detail::linux::compute_identity(paths, trace, status);
+}
+
+std::string get_installation_identity(brano::core::v6::result::stack& status) {
+    return detail::linux::compute_identity(system_paths{}, nullptr, status);
+}
+
+} // namespace kelvra::crypto

@@ -1,7 +1,7 @@
 #include "crypto/detail/linux/read_device_number.hpp"
 
 #include "crypto/detail/linux/set_errno_arguments.hpp"
-#include "crypto/detail/linux/status.hpp"
+#include "crypto/status.hpp"
 
 #include <array>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "crypto/detail/linux/real_path.hpp"
 
 #include "crypto/detail/linux/set_errno_arguments.hpp"
-#include "crypto/detail/linux/status.hpp"
+#include "crypto/status.hpp"
 
 #include <array>
 #include <cerrno>

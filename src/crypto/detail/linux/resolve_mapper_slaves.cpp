@@ -3,7 +3,8 @@
 #include "crypto/detail/linux/read_device_number.hpp"
 #include "crypto/detail/linux/real_path.hpp"
 #include "crypto/detail/linux/set_errno_arguments.hpp"
-#include "crypto/detail/linux/status.hpp"
+#include "crypto/detail/linux/starts_with.hpp"
+#include "crypto/status.hpp"
 
 #include <brano/core/v6/converter.hpp>
 
@@ -40,10 +41,6 @@ bool format_number(int number, std::string& text, core::result::stack& status) {
     }
     text.assign(digits.data(), end);
     return true;
-}
-
-bool starts_with(std::string const& text, std::string const& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 struct directory_closer {

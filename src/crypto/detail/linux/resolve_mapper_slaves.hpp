@@ -1,6 +1,7 @@
 #pragma once
 
-#include "crypto/detail/linux/system_paths.hpp"
+#include "crypto/detail/linux/namespace.hpp"
+#include "crypto/installation_identity.hpp"
 
 #include <brano/core/v6/result.hpp>
 

@@ -4,12 +4,7 @@
 
 #include "core/listed_category.hpp"
 
-// GNU dialects predefine `linux` as a macro; the namespace below needs the name.
-#ifdef linux
-#undef linux
-#endif
-
-namespace kelvra::crypto::detail::linux::status {
+namespace kelvra::crypto::status {
 
 class device_category final : public kelvra::detail::listed_category<device_category> {
 public:
@@ -46,4 +41,4 @@ public:
     };
 };
 
-} // namespace kelvra::crypto::detail::linux::status
+} // namespace kelvra::crypto::status
