@@ -4,9 +4,6 @@
 // probe has its reply through a fifo. Rounds alternate; medians are printed.
 //
 // Needs root (sshd) and the tunnel's port 59565.
-#include "connections/putty_profile.hpp"
-#include "crypto/session_key.hpp"
-#include "sessions/session_store.hpp"
 #include "support/machine_identity.hpp"
 #include "support/sshd_server.hpp"
 #include "support/test_environment.hpp"
@@ -27,8 +24,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace core = brano::core::v6;
 
 namespace {
 
@@ -65,16 +60,17 @@ int main(int argc, char** argv) {
     }
     QString const kelvra = root.file(QStringLiteral("bin/kelvra"));
     QString const probe = root.file(QStringLiteral("libexec/kelvra-probe"));
-    QFile::copy(QStringLiteral(KELVRA_EXECUTABLE), kelvra);
-    QFile::copy(QStringLiteral(KELVRA_PUTTY), root.file(QStringLiteral("libexec/putty")));
-    QFile::copy(QStringLiteral(KELVRA_ASKPASS),
-                root.file(QStringLiteral("libexec/kelvra-askpass")));
-    QFile::copy(QStringLiteral(KELVRA_SSH_RUNNER), root.file(QStringLiteral("libexec/kelvra-ssh")));
-    QFile::copy(QStringLiteral(KELVRA_PROBE), probe);
+    for (auto const& [from, to] : {std::pair{KELVRA_EXECUTABLE, "bin/kelvra"},
+                                   {KELVRA_PUTTY, "libexec/putty"},
+                                   {KELVRA_ASKPASS, "libexec/kelvra-askpass"},
+                                   {KELVRA_SSH_RUNNER, "libexec/kelvra-ssh"},
+                                   {KELVRA_PROBE, "libexec/kelvra-probe"}}) {
+        root.install(QString::fromLatin1(from), QString::fromLatin1(to));
+    }
 
     kelvra::testing::sshd_server server;
     QString error;
-    if (!server.start(kelvra::testing::sshd_server::login::key, {}, error)) {
+    if (!server.start("unused", error)) {
         std::fprintf(stderr, "sshd: %s\n", qPrintable(error));
         return 1;
     }
@@ -88,12 +84,6 @@ int main(int argc, char** argv) {
     QString const tail = QStringLiteral(" > /dev/null; echo x > ") + fifo;
 
     // The session, saved as the editor would.
-    kelvra::crypto::session_key key;
-    key.device_key = kelvra::testing::machine_identity::key_for(kelvra);
-    key.secret = core::byte_array(server.client_key().toStdString());
-    key.command = (probe + tail).toStdString();
-    key.path = work.path().toStdString();
-    core::result::stack status;
     kelvra::session s;
     s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     s.nome = QStringLiteral("Bench");
@@ -101,9 +91,9 @@ int main(int argc, char** argv) {
     s.porta = server.port();
     s.usuario = QStringLiteral("root");
     s.tipo_autenticacao = kelvra::authentication_type::key_file;
-    s.key = QString::fromStdString(kelvra::crypto::encrypt_session_key(key, status));
-    kelvra::detail::session_store(root.bin()).save_session(s, status);
-    if (status.has_failed()) {
+    s.key = kelvra::testing::machine_identity::session_key_text(
+        kelvra, server.client_key().toUtf8(), probe + tail, work.path());
+    if (!root.save(s)) {
         std::fprintf(stderr, "session not saved\n");
         return 1;
     }

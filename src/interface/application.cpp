@@ -61,14 +61,21 @@ void open_session(QString const& name, result::stack& status) {
 }
 
 // Opens every session marked to open at start, in listing order; stops at
-// the first failure (sessions opened before it stay open).
-void open_autostart_sessions(result::stack& status) {
+// the first failure (sessions opened before it stay open). With an instance
+// running, hands each to it by name instead: a connection opened here would
+// be registered only in this short-lived process, and the running
+// instance's tunnel would not know its id.
+void open_autostart_sessions(bool running, result::stack& status) {
     QVector<session> const sessions = load_sessions(status);
     if (status.has_failed()) {
         return;
     }
     for (session const& s : sessions) {
         if (!s.autostart) {
+            continue;
+        }
+        if (running) {
+            communication::send_open_connection(s.nome); // the answer changes nothing
             continue;
         }
         manager::instance().open(connection::from_session(s), status);
@@ -139,7 +146,7 @@ int run_application(int& argc, char** argv) {
         }
     } else {
         if (arguments.has_option(arguments.auto_open_connection)) {
-            open_autostart_sessions(status);
+            open_autostart_sessions(running, status);
             if (status.has_failed()) {
                 qCDebug(core_log) << "automatic opening failed:" << describe_stack(status).c_str();
                 return exit_failure;

@@ -1,11 +1,8 @@
-// A running instance for the tests: listens on this user's local socket with
-// the program's own server and prints what happens, one line each:
-//   listening PATH | not listening     (at start; "not listening" exits 2)
-//   open_application
-//   open_connection [NAME]
-// It ends when its standard input is closed. With "--on-go" it first prints
-// "ready" and waits for a line on its input before it starts listening, so
-// that a test can let several starts race for the name at once.
+// A running instance for the tests: the program's own server on this user's
+// local socket. It prints "listening PATH" (or "not listening" and exits
+// with 2), then "open_application" or "open_connection [NAME]" for each
+// signal, and ends when its input closes. With "--on-go" it first prints
+// "ready" and waits for a line, so that several starts race for the name.
 #include "communication/server.hpp"
 
 #include <QCoreApplication>
@@ -42,7 +39,6 @@ int main(int argc, char** argv) {
     QObject::connect(
         &server, &kelvra::communication::server::open_connection,
         [](QString const& name) { print_line(QStringLiteral("open_connection [%1]").arg(name)); });
-
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&input] {
         char buffer[256];

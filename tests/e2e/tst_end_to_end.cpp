@@ -1,47 +1,31 @@
-// Kelvra end to end: a temporary installation with the real bin/kelvra and
-// libexec/putty, an isolated home, a private system bus for the
-// installation identity, and OpenSSH's sshd on a loopback port. The saved
-// session's command runs kelvra-probe on the server, which reaches Kelvra's
-// tunnel through the forward the terminal program opened.
-#include "crypto/session_key.hpp"
-#include "sessions/session_store.hpp"
+// Kelvra against OpenSSH's sshd on loopback, from a temporary installation
+// of the real programs: one journey from `kelvra --load` to the probe on the
+// server reaching Kelvra's tunnel through the forward, and the ways the
+// terminal program refuses a connection.
+#include "connections/manager.hpp"
+#include "connections/putty_profile.hpp"
 #include "support/machine_identity.hpp"
+#include "support/processes.hpp"
 #include "support/sshd_server.hpp"
 #include "support/test_environment.hpp"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUuid>
-
-#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace core = brano::core::v6;
-using kelvra::testing::sshd_server;
+using kelvra::testing::process_timeout_ms;
+using kelvra::testing::read_file;
 
 namespace {
-
-constexpr int timeout_ms = 60000;
-
-QByteArray read_file(QString const& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QJsonObject read_json(QString const& path) {
-    return QJsonDocument::fromJson(read_file(path)).object();
-}
 
 // The files below `folders`, and the command lines and environments of all
 // processes, that hold `secret`.
@@ -54,11 +38,9 @@ QStringList holding(QByteArray const& secret, QStringList const& folders) {
             files << it.next();
         }
     }
-    for (QString const& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        if (pid.at(0).isDigit()) {
-            files << QStringLiteral("/proc/%1/cmdline").arg(pid)
-                  << QStringLiteral("/proc/%1/environ").arg(pid);
-        }
+    for (QString const& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")})) {
+        files << QStringLiteral("/proc/%1/cmdline").arg(pid)
+              << QStringLiteral("/proc/%1/environ").arg(pid);
     }
     QStringList found;
     for (QString const& file : files) {
@@ -74,183 +56,196 @@ QStringList holding(QByteArray const& secret, QStringList const& folders) {
 class tst_end_to_end : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<kelvra::testing::isolated_home> home_;
-    std::unique_ptr<kelvra::testing::install_root> root_;
-    std::unique_ptr<kelvra::testing::machine_identity> identity_;
-    std::unique_ptr<sshd_server> key_server_;
-    std::unique_ptr<sshd_server> password_server_;
-    std::unique_ptr<QTemporaryDir> server_side_;
+    kelvra::testing::isolated_home home_;
+    kelvra::testing::install_root root_;
+    kelvra::testing::machine_identity identity_;
+    kelvra::testing::sshd_server server_;
+    QTemporaryDir server_side_;
     QByteArray const password_ = "E2e pass 'quoted' \"double\" $(x) " +
                                  QByteArray::number(QRandomGenerator::global()->generate());
 
-    QString kelvra() const { return root_->file(QStringLiteral("bin/kelvra")); }
+    QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
+    // The terminal program's private folders (control channel, converted key).
+    QStringList private_folders() const {
+        return QDir(home_.runtime_dir())
+            .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden);
+    }
 
 private slots:
     void initTestCase() {
-        QString const reason = sshd_server::unavailable_reason();
+        QString const reason = kelvra::testing::sshd_server::unavailable_reason();
         if (!reason.isEmpty()) {
             QSKIP(qPrintable(reason));
         }
-        home_ = std::make_unique<kelvra::testing::isolated_home>();
-        root_ = std::make_unique<kelvra::testing::install_root>();
-        server_side_ = std::make_unique<QTemporaryDir>();
-        identity_ = std::make_unique<kelvra::testing::machine_identity>();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+        QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
+        if (!taken.isEmpty()) {
+            QFAIL(qPrintable(taken));
+        }
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
         for (auto const& [from, to] : {std::pair{KELVRA_EXECUTABLE, "bin/kelvra"},
                                        {KELVRA_PUTTY, "libexec/putty"},
                                        {KELVRA_ASKPASS, "libexec/kelvra-askpass"},
                                        {KELVRA_SSH_RUNNER, "libexec/kelvra-ssh"},
                                        {KELVRA_PROBE, "libexec/kelvra-probe"}}) {
-            QVERIFY(QFile::copy(QString::fromLatin1(from), root_->file(QString::fromLatin1(to))));
+            QVERIFY(root_.install(QString::fromLatin1(from), QString::fromLatin1(to)));
         }
         QString error;
-        key_server_ = std::make_unique<sshd_server>();
-        QVERIFY2(key_server_->start(sshd_server::login::key, {}, error), qPrintable(error));
-        password_server_ = std::make_unique<sshd_server>();
-        QVERIFY2(password_server_->start(sshd_server::login::password, password_, error),
-                 qPrintable(error));
+        QVERIFY2(server_.start(password_, error), qPrintable(error));
     }
 
-    void sessions_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<bool>("window");
-        QTest::newRow("PuTTY key file") << QStringLiteral("Produção chave") << false << false;
-        QTest::newRow("password") << QStringLiteral("Produção senha") << true << false;
-        QTest::newRow("OpenSSH key file, terminal window")
-            << QStringLiteral("Janela Kelvra") << false << true;
-    }
-
-    void sessions() {
-        QFETCH(QString, name);
-        QFETCH(bool, password);
-        QFETCH(bool, window);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QProcess xvfb;
-        if (window) {
-            for (auto const* program : {"Xvfb", "xwininfo", "xterm"}) {
-                if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
-                    QSKIP("Xvfb, xwininfo or xterm missing");
-                }
+    // A password session in a terminal window. Its folder needs quoting; its
+    // command reports what it got, asks Kelvra for the printers and for
+    // something Kelvra does not serve on Linux, then waits on a fifo (five
+    // minutes at most, should the test fail first).
+    void journey() {
+        for (auto const* program : {"Xvfb", "xwininfo", "xterm"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
+                QSKIP("Xvfb, xwininfo or xterm missing");
             }
-            xvfb.start(QStringLiteral("Xvfb"),
-                       {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning,
-                                     timeout_ms);
-            environment.insert(QStringLiteral("DISPLAY"),
-                               QLatin1Char(':') + QString::fromLatin1(xvfb.readLine().trimmed()));
         }
+        QProcess xvfb;
+        auto const stop = qScopeGuard([&] {
+            kelvra::testing::stop_process(xvfb);
+            qunsetenv("DISPLAY");
+        });
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+        auto const display = kelvra::testing::wait_for_line(xvfb);
+        QVERIFY(display);
+        qputenv("DISPLAY", ':' + *display); // for Kelvra and the window list
 
-        // The session starts in a folder whose name needs quoting; its
-        // command reports what it got, asks Kelvra for the printers and for
-        // something Kelvra does not serve on Linux, then waits on a fifo.
-        QString const folder = server_side_->filePath(name + QStringLiteral(" 'pasta' $HOME"));
+        QString const folder = server_side_.filePath(QStringLiteral("Produção 'pasta' $HOME"));
         QString const fifo = folder + QStringLiteral("/fim");
+        QString const report = folder + QStringLiteral("/report");
         QVERIFY(QDir().mkpath(folder));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QString const probe = root_->file(QStringLiteral("libexec/kelvra-probe"));
-        sshd_server const& server = password ? *password_server_ : *key_server_;
-        kelvra::crypto::session_key key;
-        key.device_key = kelvra::testing::machine_identity::key_for(kelvra());
-        key.secret = core::byte_array(
-            (password ? password_ : (window ? server.client_key() : server.client_ppk()).toUtf8())
-                .toStdString());
-        key.command =
-            (QStringLiteral("printf %s \"$KELVRA_VERSION\" > version.txt; "
-                            "printf %s \"$KELVRA_CONNECTION_ID\" > id.txt; "
-                            "stat -c '%a %U' \"/tmp/kelvra-$KELVRA_CONNECTION_ID\" > "
-                            "socket.txt; ") +
-             probe + QStringLiteral(" > printers.json; echo $? > printers.status; ") + probe +
-             QStringLiteral(" --kind OpenUrlRequest > url.json; echo $? > url.status; "
-                            "cat fim > /dev/null"))
-                .toStdString();
-        key.path = folder.toStdString();
-        core::result::stack status;
+        QString const probe = root_.file(QStringLiteral("libexec/kelvra-probe"));
         kelvra::session s;
         s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        s.nome = name;
+        s.nome = QStringLiteral("Janela Kelvra");
         s.host = QStringLiteral("127.0.0.1");
-        s.porta = server.port();
+        s.porta = server_.port();
         s.usuario = QStringLiteral("root");
-        s.tipo_autenticacao = password ? kelvra::authentication_type::password
-                                       : kelvra::authentication_type::key_file;
-        s.key = QString::fromStdString(kelvra::crypto::encrypt_session_key(key, status));
+        s.key = kelvra::testing::machine_identity::session_key_text(
+            kelvra(), password_,
+            QStringLiteral(
+                "{ printf '%s\\n' \"$KELVRA_VERSION\" \"$KELVRA_CONNECTION_ID\"; "
+                "stat -c '%a %U' \"/tmp/kelvra-$KELVRA_CONNECTION_ID\"; %1; echo $?; "
+                "%1 --kind OpenUrlRequest; echo $?; } > report; timeout 300 cat fim > /dev/null")
+                .arg(probe),
+            folder);
         s.impressoras = {{QStringLiteral("balcao-01"), QStringLiteral("Balcão"), 1},
                          {QStringLiteral("fiscal"), QStringLiteral("Cupom fiscal \"ECF\""), 3}};
-        kelvra::detail::session_store(root_->bin()).save_session(s, status);
-        QVERIFY2(!status.has_failed(), status.get_message().c_str());
+        QVERIFY(root_.save(s));
 
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(kelvra(), {QStringLiteral("--load"), name});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + QStringLiteral("/url.status")) ||
-                                     process.state() == QProcess::NotRunning,
-                                 timeout_ms);
-        QCOMPARE(process.state(), QProcess::Running);
-        // While the connection is up, nothing any process shows, and no file
-        // of the user or the installation, holds the password.
-        QStringList const leaks =
-            password ? holding(password_, {home_->home(), home_->runtime_dir(), root_->path()})
-                     : QStringList();
-        QByteArray tree;
-        if (window) {
-            QProcess windows;
-            windows.setProcessEnvironment(environment);
-            windows.start(QStringLiteral("xwininfo"),
-                          {QStringLiteral("-root"), QStringLiteral("-tree")});
-            QVERIFY(windows.waitForFinished(timeout_ms));
-            tree = windows.readAllStandardOutput();
-        }
-        // Lets the command end: the fifo opens once the command reads it.
-        // QTRY evaluates its condition again after success: open only once.
+        // Lets the command end, on every way out of here: the fifo opens once
+        // the command reads it. QTRY evaluates its condition again after
+        // success, so it is opened only once.
         bool released = false;
         auto const release = [&] {
             int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
             return fd >= 0 && ::close(fd) == 0;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release()), timeout_ms);
-        QVERIFY(process.waitForFinished(timeout_ms));
+        auto const end_command = qScopeGuard([&] { released = released || release(); });
+        QProcess process;
+        process.start(kelvra(), {QStringLiteral("--load"), s.nome});
+        QTRY_VERIFY2_WITH_TIMEOUT(read_file(report).count('\n') == 7,
+                                  (process.readAllStandardError() + read_file(report)).constData(),
+                                  process_timeout_ms);
+        // While the connection is up, nothing any process shows, and no file
+        // of the user or the installation, holds the password.
+        QStringList const leaks =
+            holding(password_, {home_.home(), home_.runtime_dir(), root_.path()});
+        QByteArray const tree =
+            kelvra::testing::run_program(QStringLiteral("xwininfo"), {"-root", "-tree"}).out;
+        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release()), process_timeout_ms);
+        QVERIFY(process.waitForFinished(process_timeout_ms));
         QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char(','))));
         QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
-        if (window) {
-            xvfb.terminate();
-            xvfb.waitForFinished(timeout_ms);
-            QVERIFY2(tree.contains("\"Janela Kelvra\""), tree.constData());
-        }
+        QVERIFY2(tree.contains("\"Janela Kelvra\""), tree.constData());
 
-        QCOMPARE(read_file(folder + QStringLiteral("/version.txt")), QByteArray("1.3.3"));
-        QString const id = QString::fromLatin1(read_file(folder + QStringLiteral("/id.txt")));
-        QVERIFY2(QRegularExpression(QStringLiteral("^7b[0-9a-f]{72}7d$")).match(id).hasMatch(),
-                 qPrintable(id));
-        // The forward listened for its user only, and went with the command.
-        QCOMPARE(read_file(folder + QStringLiteral("/socket.txt")), QByteArray("600 root\n"));
+        // The forward listened for its user only, the tunnel answered through
+        // it, and the forward went with the command.
+        QByteArray const id = read_file(report).split('\n').value(1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^7b[0-9a-f]{72}7d$"))
+                     .match(QString::fromLatin1(id))
+                     .hasMatch(),
+                 id.constData());
+        QCOMPARE(read_file(report),
+                 "1.3.3\n" + id + "\n600 root\n{\"connection_id\":\"" + id +
+                     "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":"
+                     "\"balcao-01\",\"nome\":\"Balcão\",\"tipo\":1},{\"identificador\":\"fiscal\","
+                     "\"nome\":\"Cupom fiscal \\\"ECF\\\"\",\"tipo\":3}],\"version\":1}\n0\n"
+                     "{\"code\":7,\"connection_id\":\"" +
+                     id +
+                     "\",\"kind\":\"Error\",\"message\":\"Requisição ainda não disponível em "
+                     "sistemas Linux\",\"version\":1}\n1\n");
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/kelvra-") + id));
-        // The private folder (converted key, control channel) went too, and
-        // the server is remembered in the user's own known_hosts.
-        QCOMPARE(
-            QDir(home_->runtime_dir())
-                .entryList({QStringLiteral("kelvra-putty-*")}, QDir::AllEntries | QDir::Hidden),
-            QStringList());
-        QVERIFY(read_file(home_->home() + QStringLiteral("/.ssh/known_hosts"))
-                    .contains(server.host_key_blob()));
+        // The private folder (control channel) went too, and the server is
+        // remembered in the user's own known_hosts.
+        QCOMPARE(private_folders(), QStringList());
+        QVERIFY(read_file(home_.home() + QStringLiteral("/.ssh/known_hosts"))
+                    .contains(server_.host_key_blob()));
+    }
 
-        QCOMPARE(read_file(folder + QStringLiteral("/printers.status")), QByteArray("0\n"));
-        QCOMPARE(
-            read_json(folder + QStringLiteral("/printers.json")),
-            QJsonDocument::fromJson(
-                "{\"connection_id\":\"" + id.toLatin1() +
-                "\",\"kind\":\"PrinterListResponse\",\"version\":1,\"printers\":["
-                "{\"identificador\":\"balcao-01\",\"nome\":\"Balcão\",\"tipo\":1},"
-                "{\"identificador\":\"fiscal\",\"nome\":\"Cupom fiscal \\\"ECF\\\"\",\"tipo\":3}]}")
-                .object());
-        QCOMPARE(read_file(folder + QStringLiteral("/url.status")), QByteArray("1\n"));
-        QCOMPARE(read_json(folder + QStringLiteral("/url.json")),
-                 QJsonDocument::fromJson(
-                     "{\"code\":7,\"connection_id\":\"" + id.toLatin1() +
-                     "\",\"kind\":\"Error\",\"version\":1,"
-                     "\"message\":\"Requisição ainda não disponível em sistemas Linux\"}")
-                     .object());
+    // The installation's terminal program on its own, as the launcher starts
+    // it. A failure before ssh exits with 1 and says why; 255 is ssh's own.
+    // The command never runs, and the private folder (with a converted
+    // PuTTY key) goes in every case.
+    void refused_connections_data() {
+        QTest::addColumn<QString>("credential"); // -pw or -i
+        QTest::addColumn<QString>("secret");
+        QTest::addColumn<bool>("forward_blocked");
+        QTest::addColumn<int>("exit_status");
+        QTest::addColumn<QByteArray>("report");
+        QString const damaged = server_side_.filePath(QStringLiteral("damaged.ppk"));
+        QVERIFY(kelvra::testing::write_file(damaged, "PuTTY-User-Key-File-3: ssh-ed25519\nx\n"));
+        QTest::newRow("key file missing")
+            << "-i"
+            << "/nonexistent/key" << false << 1
+            << QByteArray("kelvra-terminal: O arquivo de chave privada não pode ser lido\n");
+        QTest::newRow("damaged PuTTY key")
+            << "-i" << damaged << false << 1
+            << QByteArray("kelvra-terminal: Não foi possível converter a chave privada do formato "
+                          "PuTTY\n");
+        QTest::newRow("wrong password") << "-pw"
+                                        << "not the password" << false << 255 << QByteArray();
+        // ssh gives up instead of running the command without a way back.
+        QTest::newRow("forward refused on the server, PuTTY key")
+            << "-i" << server_.client_ppk() << true << 255 << QByteArray();
+    }
+
+    void refused_connections() {
+        QFETCH(QString, credential);
+        QFETCH(QString, secret);
+        QFETCH(bool, forward_blocked);
+        QFETCH(int, exit_status);
+        QFETCH(QByteArray, report);
+        QString const name = QString::fromLatin1(QTest::currentDataTag());
+        QString const id = kelvra::manager::new_connection_id();
+        kelvra::connection c;
+        c.name = name;
+        c.host = QStringLiteral("127.0.0.1");
+        c.port = server_.port();
+        c.user = QStringLiteral("root");
+        core::result::stack status;
+        kelvra::write_putty_profile(kelvra::putty_session_path(name), c, id, status);
+        QVERIFY(!status.has_failed());
+        // A folder where the server would put the forward's socket.
+        QString const blocker = QStringLiteral("/tmp/kelvra-") + id;
+        QVERIFY(!forward_blocked || QDir().mkpath(blocker + QStringLiteral("/x")));
+        QTemporaryDir work;
+        QStringList const before = private_folders();
+        QString const putty = root_.file(QStringLiteral("libexec/putty"));
+        auto const f = kelvra::testing::run_program(
+            putty, {"-load", name, credential,
+                    kelvra::testing::machine_identity::session_key_text(
+                        putty, secret.toUtf8(), QStringLiteral("touch ran"), work.path(), true),
+                    "-R", "kelvra:127.0.0.1:59565"});
+        QDir(blocker).removeRecursively();
+        QCOMPARE(f.code, exit_status);
+        QVERIFY2(f.err.contains(report), f.err.constData());
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("ran"))));
+        QCOMPARE(private_folders(), before);
     }
 };
 

@@ -1,6 +1,9 @@
 #include "support/machine_identity.hpp"
 
 #include "crypto/installation_identity.hpp"
+#include "crypto/session_key.hpp"
+
+#include <brano/core/v6/datetime.hpp>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -33,6 +36,21 @@ brano::core::v6::byte_array machine_identity::key_for(QString const& program_pat
         return {};
     }
     return brano::core::v6::byte_array(text);
+}
+
+QString machine_identity::session_key_text(QString const& program_path, QByteArray const& secret,
+                                           QString const& command, QString const& path,
+                                           bool stamped) {
+    crypto::session_key key;
+    if (stamped) {
+        key.timestamp = brano::core::v6::datetime::now();
+    }
+    key.device_key = key_for(program_path);
+    key.secret = brano::core::v6::byte_array(secret.toStdString());
+    key.command = command.toStdString();
+    key.path = path.toStdString();
+    brano::core::v6::result::stack status;
+    return QString::fromStdString(crypto::encrypt_session_key(key, status));
 }
 
 } // namespace kelvra::testing

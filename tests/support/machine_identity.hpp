@@ -26,6 +26,12 @@ public:
     // The installation key of a program at `program_path`, as that program
     // will compute it for itself.
     static brano::core::v6::byte_array key_for(QString const& program_path);
+    // A session key text with `secret`, `command` and `path`, sealed for the
+    // installation of the program at `program_path`: as stored (never
+    // stamped), or stamped now as the launcher passes it on.
+    static QString session_key_text(QString const& program_path, QByteArray const& secret,
+                                    QString const& command, QString const& path,
+                                    bool stamped = false);
 
 private:
     std::unique_ptr<private_bus> bus_;

@@ -8,12 +8,10 @@
 
 namespace kelvra::testing {
 
-// A private dbus-daemon standing in for the system bus: it listens on a
-// socket in a private temporary folder, uses the project's own bus
-// configuration, and DBUS_SYSTEM_BUS_ADDRESS points at it while the object
-// lives. libdbus reads that variable once per process, so a test program
-// keeps one bus for all its cases and starts and stops the UDisks2 stand-in
-// on it as each case needs.
+// A private dbus-daemon with the project's bus configuration standing in for
+// the system bus: DBUS_SYSTEM_BUS_ADDRESS points at it while the object lives.
+// libdbus reads that variable once per process, so a test program keeps one
+// bus and starts and stops the UDisks2 stand-in on it as each case needs.
 class private_bus {
 public:
     // The daemon program, the bus configuration and the stand-in program.
@@ -34,9 +32,6 @@ public:
     void stop_standin();
 
 private:
-    static void stop(QProcess& process);
-    bool wait_for_line(QProcess& process, QByteArray& line);
-
     QTemporaryDir dir_;
     QProcess daemon_;
     QProcess standin_;

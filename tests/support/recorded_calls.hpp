@@ -6,8 +6,15 @@
 
 namespace kelvra::testing {
 
-// The argument lists the recording terminal program wrote into `dir`
-// (one NUL-separated file per start), oldest first. take_ removes them.
+// One start of the recording terminal program: who started it, with what.
+struct recorded_launch {
+    qint64 parent = 0;
+    QStringList arguments;
+};
+
+// What the recording terminal program wrote into `dir` (one file per
+// start), in start order. take_ removes them.
+QList<recorded_launch> take_recorded_launches(QString const& dir);
 QList<QStringList> recorded_calls(QString const& dir);
 QList<QStringList> take_recorded_calls(QString const& dir);
 bool has_recorded_calls(QString const& dir);

@@ -1,57 +1,18 @@
 #include "support/sshd_server.hpp"
 
-#include <QDeadlineTimer>
+#include "support/processes.hpp"
+#include "support/test_environment.hpp"
+
 #include <QFile>
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QTcpServer>
-
-#include <algorithm>
 
 #include <unistd.h>
 
 namespace kelvra::testing {
 
-namespace {
-
-constexpr int step_timeout_ms = 30000;
-
-QString shell_word(QString text) {
-    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("'\\''")) +
-           QLatin1Char('\'');
-}
-
-// Runs a program to its end; its standard output, or false with `error`.
-bool run(QString const& program, QStringList const& arguments, QByteArray const& input,
-         QByteArray& output, QString& error) {
-    QProcess p;
-    p.start(program, arguments);
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(step_timeout_ms) || p.exitStatus() != QProcess::NormalExit ||
-        p.exitCode() != 0) {
-        error = program + QStringLiteral(" failed: ") + p.errorString() +
-                QString::fromLocal8Bit(p.readAllStandardError());
-        return false;
-    }
-    output = p.readAllStandardOutput();
-    return true;
-}
-
-bool write_file(QString const& path, QByteArray const& content) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
-           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-}
-
-} // namespace
-
 sshd_server::~sshd_server() {
-    process_.terminate();
-    if (!process_.waitForFinished(step_timeout_ms)) {
-        process_.kill();
-        process_.waitForFinished(step_timeout_ms);
-    }
+    stop_process(process_);
 }
 
 QString sshd_server::unavailable_reason() {
@@ -68,58 +29,26 @@ QString sshd_server::unavailable_reason() {
 }
 
 QByteArray sshd_server::host_key_blob() const {
-    QFile file(dir_.filePath(QStringLiteral("host_key.pub")));
     QList<QByteArray> const fields =
-        file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QList<QByteArray>();
+        read_file(dir_.filePath(QStringLiteral("host_key.pub"))).split(' ');
     return fields.size() >= 2 ? fields[1] : QByteArray();
 }
 
-bool sshd_server::start(login mode, QByteArray const& password, QString& error) {
+bool sshd_server::start(QByteArray const& password, QString& error) {
     QString const host_key = dir_.filePath(QStringLiteral("host_key"));
-    QStringList const keygen{QStringLiteral("-q"),
-                             QStringLiteral("-t"),
-                             QStringLiteral("ed25519"),
-                             QStringLiteral("-N"),
-                             QString(),
-                             QStringLiteral("-f")};
-    QByteArray out;
-    if (!dir_.isValid() ||
-        !run(QStringLiteral("/usr/bin/ssh-keygen"), keygen + QStringList{host_key}, {}, out,
-             error) ||
-        !run(QStringLiteral("/usr/bin/ssh-keygen"), keygen + QStringList{client_key()}, {}, out,
-             error) ||
-        !run(QStringLiteral("/usr/bin/puttygen"),
-             {client_key(), QStringLiteral("-O"), QStringLiteral("private"), QStringLiteral("-o"),
-              client_ppk()},
-             {}, out, error)) {
+    // The host key, the client key (also as a .ppk) and root's password hash.
+    finished_program const made = run_program(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("ssh-keygen -q -t ed25519 -N '' -f \"$1\" && "
+                        "ssh-keygen -q -t ed25519 -N '' -f \"$2\" && "
+                        "puttygen \"$2\" -O private -o \"$2.ppk\" && openssl passwd -6 -stdin"),
+         QStringLiteral("sh"), host_key, client_key()},
+        password + '\n');
+    if (!dir_.isValid() || made.code != 0) {
+        error = QStringLiteral("keys not made: ") + QString::fromLocal8Bit(made.err);
         return false;
     }
-
-    QString setup = QStringLiteral("mount -t tmpfs -o mode=0755 kelvra-test /run && "
-                                   "mkdir -m 0755 /run/sshd");
-    if (mode == login::password) {
-        // A copy of the shadow file where root has the test password.
-        QFile real(QStringLiteral("/etc/shadow"));
-        if (!run(QStringLiteral("/usr/bin/openssl"),
-                 {QStringLiteral("passwd"), QStringLiteral("-6"), QStringLiteral("-stdin")},
-                 password + '\n', out, error) ||
-            !real.open(QIODevice::ReadOnly)) {
-            return false;
-        }
-        QString const entry = QStringLiteral("root:") + QString::fromLatin1(out.trimmed()) + ':';
-        QString shadow = QString::fromLatin1(real.readAll());
-        shadow.replace(
-            QRegularExpression(QStringLiteral("^root:[^:]*:"), QRegularExpression::MultilineOption),
-            entry);
-        QString const test_shadow = dir_.filePath(QStringLiteral("shadow"));
-        if (!shadow.contains(entry) || !write_file(test_shadow, shadow.toLatin1())) {
-            error = QStringLiteral("test shadow not written");
-            return false;
-        }
-        setup += QStringLiteral(" && mount --bind ") + shell_word(test_shadow) +
-                 QStringLiteral(" /etc/shadow");
-    }
-
     {
         QTcpServer probe; // a port free now; sshd binds it soon
         probe.listen(QHostAddress::LocalHost, 0);
@@ -129,38 +58,36 @@ bool sshd_server::start(login mode, QByteArray const& password, QString& error) 
     if (!write_file(config,
                     QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
                                    "AuthorizedKeysFile %4.pub\nStrictModes no\nUsePAM no\n"
-                                   "KbdInteractiveAuthentication no\n%5"
-                                   "AcceptEnv KELVRA_*\nAllowStreamLocalForwarding yes\n"
-                                   "StreamLocalBindUnlink yes\nX11Forwarding no\nPrintMotd no\n"
-                                   "LogLevel VERBOSE\n")
+                                   "KbdInteractiveAuthentication no\nPermitRootLogin yes\n"
+                                   "PasswordAuthentication yes\nAcceptEnv KELVRA_*\n"
+                                   "AllowStreamLocalForwarding yes\nStreamLocalBindUnlink yes\n"
+                                   "X11Forwarding no\nPrintMotd no\nLogLevel VERBOSE\n")
                         .arg(port_)
-                        .arg(host_key, dir_.filePath(QStringLiteral("sshd.pid")), client_key(),
-                             mode == login::password
-                                 ? QStringLiteral("PermitRootLogin yes\n"
-                                                  "PasswordAuthentication yes\n")
-                                 : QStringLiteral("PermitRootLogin prohibit-password\n"
-                                                  "PasswordAuthentication no\n"))
+                        .arg(host_key, dir_.filePath(QStringLiteral("sshd.pid")), client_key())
                         .toLocal8Bit())) {
         error = QStringLiteral("sshd_config not written");
         return false;
     }
 
+    // In its own mount namespace: a private /run, and a copy of the shadow
+    // file where root has the test password.
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(
         QStringLiteral("/usr/bin/unshare"),
         {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
          QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-         setup + QStringLiteral(" && exec /usr/sbin/sshd -D -e -f ") + shell_word(config)});
+         QStringLiteral(
+             "umask 077 && sed \"s|^root:[^:]*:|root:$1:|\" /etc/shadow > \"$2\" && "
+             "grep -qF \"root:$1:\" \"$2\" && mount --bind \"$2\" /etc/shadow && "
+             "mount -t tmpfs -o mode=0755 kelvra-test /run && mkdir -m 0755 /run/sshd && "
+             "exec /usr/sbin/sshd -D -e -f \"$3\""),
+         QStringLiteral("sh"), QString::fromLatin1(made.out.trimmed()),
+         dir_.filePath(QStringLiteral("shadow")), config});
     // sshd says when it listens.
     QByteArray const ready = "Server listening on 127.0.0.1 port " + QByteArray::number(port_);
-    QByteArray log;
-    QDeadlineTimer deadline(step_timeout_ms);
-    while (!log.contains(ready)) {
-        if (!process_.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())))) {
-            error = QStringLiteral("sshd did not start: ") + QString::fromLocal8Bit(log);
-            return false;
-        }
-        log += process_.readAll();
+    if (!wait_for_line(process_, ready)) {
+        error = QStringLiteral("sshd did not start: ") + QString::fromLocal8Bit(process_.readAll());
+        return false;
     }
     return true;
 }

@@ -10,13 +10,12 @@ namespace kelvra::testing {
 // OpenSSH's sshd on a free loopback port, with everything of its own in a
 // temporary folder: host key, configuration, the client's key pair, the
 // authorized keys, and the pid file. It runs in a private mount namespace
-// (unshare -m) with a private /run for its privilege separation folder; for
-// password logins a test shadow file is bind-mounted over /etc/shadow there,
-// so the machine's accounts are never touched. Needs root.
+// (unshare -m) with a private /run for its privilege separation folder and a
+// test shadow file bind-mounted over /etc/shadow, so the machine's accounts
+// are never touched. root logs in with the client key or with the password
+// given to start(). Needs root.
 class sshd_server {
 public:
-    enum class login { key, password };
-
     sshd_server() = default;
     ~sshd_server();
     sshd_server(sshd_server const&) = delete;
@@ -25,9 +24,8 @@ public:
     // Why sshd cannot run here (not root, programs missing), or empty.
     static QString unavailable_reason();
 
-    // Starts sshd; for `login::password`, root's password there is
-    // `password`. Returns false with `error` set when it does not come up.
-    bool start(login mode, QByteArray const& password, QString& error);
+    // Returns false with `error` set when sshd does not come up.
+    bool start(QByteArray const& password, QString& error);
 
     quint16 port() const { return port_; }
     // The client's private key, in OpenSSH format and as a PuTTY .ppk.

@@ -1,7 +1,10 @@
 #include "support/test_environment.hpp"
 
+#include "sessions/session_store.hpp"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 
 namespace kelvra::testing {
 
@@ -39,15 +42,44 @@ install_root::install_root() {
 }
 
 bool install_root::write(QString const& relative, QByteArray const& content) const {
-    QString const path = file(relative);
+    return write_file(file(relative), content);
+}
+
+bool install_root::install(QString const& program, QString const& relative) const {
+    QFile::remove(file(relative));
+    return QFile::copy(program, file(relative));
+}
+
+bool install_root::save(session const& s) const {
+    brano::core::v6::result::stack status;
+    detail::session_store(bin()).save_session(s, status);
+    return !status.has_failed();
+}
+
+QString data_file(QString const& relative) {
+    return QDir(QString::fromUtf8(KELVRA_TEST_DATA_DIR_PATH)).filePath(relative);
+}
+
+QByteArray read_file(QString const& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write_file(QString const& path, QByteArray const& content) {
     QDir().mkpath(QFileInfo(path).path());
     QFile out(path);
     return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            out.write(content) == content.size();
 }
 
-QString data_file(QString const& relative) {
-    return QDir(QString::fromUtf8(KELVRA_TEST_DATA_DIR_PATH)).filePath(relative);
+QString port_taken(quint16 port) {
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHost, port)) {
+        return {};
+    }
+    return QStringLiteral("port %1 is taken by another program: %2")
+        .arg(port)
+        .arg(probe.errorString());
 }
 
 } // namespace kelvra::testing

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "sessions/session.hpp"
+
 #include <QDir>
 #include <QString>
 #include <QTemporaryDir>
-
-#include <memory>
 
 namespace kelvra::testing {
 
@@ -38,6 +38,11 @@ public:
 
     // Writes `content` to root/`relative`, creating the folders on the way.
     bool write(QString const& relative, QByteArray const& content) const;
+    // Copies the program at `program` to root/`relative` ("bin/kelvra",
+    // "libexec/putty"), replacing what was there.
+    bool install(QString const& program, QString const& relative) const;
+    // Saves `s` in var/sessions/ as the program does.
+    bool save(session const& s) const;
 
 private:
     QTemporaryDir dir_;
@@ -45,5 +50,13 @@ private:
 
 // Path of a file in tests/data.
 QString data_file(QString const& relative);
+
+QByteArray read_file(QString const& path);
+// Writes `content` to `path`, creating the folders on the way.
+bool write_file(QString const& path, QByteArray const& content);
+
+// Why nothing can listen on loopback port `port` now ("port 59565 is taken
+// by another program: ..."), or empty when it is free.
+QString port_taken(quint16 port);
 
 } // namespace kelvra::testing
