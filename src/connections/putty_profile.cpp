@@ -19,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvra {
@@ -121,6 +122,23 @@ void fail_with_file(QString const& file_name, unsigned code, QString const& desc
     status = std::move(failure);
 }
 
+// Whether the profile can be written where it is: an existing regular file
+// that can be read and written, or a new file in a writable folder.
+bool profile_is_writable(QString const& path) {
+    QFileInfo const info(path);
+    if (info.exists()) {
+        return info.isFile() && ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+    }
+    return ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK | X_OK) == 0;
+}
+
+void empty_folder(QDir const& folder) {
+    for (QString const& name :
+         folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        QFile::remove(folder.filePath(name));
+    }
+}
+
 // How long an opening waits for another live Kelvra process that is writing
 // profiles at the same moment (that takes milliseconds).
 constexpr int profile_lock_wait_ms = 5000;
@@ -202,7 +220,7 @@ void write_putty_profile(QString const& path, connection const& c, QString const
     }};
     // The settings are written to a copy, which is always writable: the
     // profile itself must be, as the store would find on the first key.
-    if (!QSettings(path, QSettings::NativeFormat).isWritable()) {
+    if (!profile_is_writable(path)) {
         fail_setting(QSettings::AccessError, fixed.front().first, fixed.front().second, status);
         return;
     }
@@ -216,20 +234,21 @@ void write_putty_profile(QString const& path, connection const& c, QString const
         status = std::move(local);
         return;
     }
-    QDir work(work_root + QStringLiteral("/kelvra-profile.work"));
-    work.removeRecursively(); // what a killed writer left
-    if (!QDir().mkpath(work.path())) {
-        fail_with_file(work.path(), 0, QStringLiteral("cannot create the folder"), status);
+    QDir const work(work_root + QStringLiteral("/kelvra-profile.work"));
+    if (::mkdir(QFile::encodeName(work.path()).constData(), 0700) != 0 && errno != EEXIST) {
+        int const error = errno;
+        fail_with_file(work.path(), static_cast<unsigned>(error),
+                       QString::fromLocal8Bit(std::strerror(error)), status);
         return;
     }
-    QFile::setPermissions(work.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    empty_folder(work); // what a killed writer left
     // The copy keeps the profile's own name: QSettings caches files by path.
     QString const copy = work.filePath(QFileInfo(path).fileName());
     if (QFileInfo(path).isFile() && !QFile::copy(path, copy)) {
         QFile source(path);
         source.open(QIODevice::ReadOnly);
         fail_with_file(path, static_cast<unsigned>(source.error()), source.errorString(), status);
-        work.removeRecursively();
+        empty_folder(work);
         return;
     }
 
@@ -238,7 +257,7 @@ void write_putty_profile(QString const& path, connection const& c, QString const
         for (auto const& [key, value] : fixed) {
             if (!write_setting(settings, key, value, local)) {
                 status = std::move(local);
-                work.removeRecursively();
+                empty_folder(work);
                 return;
             }
         }
@@ -250,7 +269,7 @@ void write_putty_profile(QString const& path, connection const& c, QString const
             QVariantList const rgb{col.red, col.green, col.blue};
             if (!write_setting(settings, key, rgb, local)) {
                 status = std::move(local);
-                work.removeRecursively();
+                empty_folder(work);
                 return;
             }
         }
@@ -264,8 +283,8 @@ void write_putty_profile(QString const& path, connection const& c, QString const
     if (QFileInfo::exists(copy) &&
         ::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()) != 0) {
         qCDebug(connections_log) << "profile not replaced:" << path << std::strerror(errno);
+        empty_folder(work);
     }
-    work.removeRecursively();
 }
 
 } // namespace kelvra
