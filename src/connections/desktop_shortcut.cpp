@@ -150,7 +150,7 @@ void write_shortcut(shortcut_description const& description, result::stack& stat
         !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                              QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
                              QFile::ExeOther) ||
-        !file.commit()) {
+        !file.flush() || !file.commit()) { // commit() misses a failed last write
         result::stack failure;
         set_file_error_arguments(failure.push_item(status::persist_session_category::instance(),
                                                    status::persist_session_category::file_error),

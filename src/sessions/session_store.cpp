@@ -165,9 +165,11 @@ void session_store::save_session(session const& s, result::stack& status) const 
         return;
     }
     // Readable by its user only: whoever reads the file can decrypt its
-    // secret on this machine.
+    // secret on this machine. The explicit flush: commit() does not notice
+    // a failure to write out its last buffer, and would put a cut file in
+    // place.
     if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
-        file.write(content) != content.size() || !file.commit()) {
+        file.write(content) != content.size() || !file.flush() || !file.commit()) {
         fail_with_file(status::persist_session_category::instance(),
                        status::persist_session_category::file_error, file, status);
         return;

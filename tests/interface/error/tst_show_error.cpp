@@ -1,0 +1,149 @@
+#include "core/result_metatype.hpp"
+#include "interface/show_error.hpp"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <functional>
+
+namespace result = brano::core::v6::result;
+using kelvra::interface::show_error;
+using kelvra::interface::detail::details_html;
+
+namespace {
+
+// Code 2 carries markup; codes past 2 have no message.
+class test_category final : public result::category {
+public:
+    char const* name() const noexcept override { return "kelvra-teste"; }
+    char const* message(int code) const override {
+        static char const* const messages[] = {"Primeira falha",
+                                               "Falha em <i>arquivo</i> &amp; pasta"};
+        return code == 1 || code == 2 ? messages[code - 1] : nullptr;
+    }
+} const category;
+
+// When the next modal window shows, hands it to `look` and clicks the button
+// that `look` names; a window without that button is rejected, so that a
+// failing test ends instead of waiting for a click.
+void answer(std::function<QString(QWidget*)> look) {
+    QTimer::singleShot(0, [look] {
+        QWidget* const window = QApplication::activeModalWidget();
+        QString const name = window != nullptr ? look(window) : QString();
+        if (auto* const button = window ? window->findChild<QPushButton*>(name) : nullptr) {
+            button->click();
+        } else if (auto* const dialog = qobject_cast<QDialog*>(window)) {
+            dialog->reject();
+        }
+    });
+}
+
+} // namespace
+
+class tst_show_error : public QObject {
+    Q_OBJECT
+
+private slots:
+    void html_data() {
+        QTest::addColumn<result::stack>("stack");
+        QTest::addColumn<QString>("html");
+        QString const one = "<b>Category.:</b> kelvra-teste<br><b>Message..:</b> Primeira falha";
+        QTest::newRow("not failed") << result::stack() << QString();
+
+        result::stack s;
+        s.push_item(category, 1);
+        QTest::newRow("no arguments") << s << one;
+        s.push_item(category, 9);
+        QTest::newRow("two items, second without message")
+            << s << one + "\n\n<b>Category.:</b> kelvra-teste<br><b>Message..:</b> ";
+        s.reset();
+        s.push_item(category, 1).set_argument("path", "/tmp/a b").set_argument("code", "2");
+        QTest::newRow("two arguments")
+            << s << one + "<br><b>Arguments:</b><br>   path: /tmp/a b<br>   code: 2";
+        s.reset();
+        s.push_item(category, 2);
+        QTest::newRow("message is markup")
+            << s
+            << "<b>Category.:</b> kelvra-teste<br><b>Message..:</b> Falha em <i>arquivo</i> "
+               "&amp; pasta";
+        s.reset();
+        s.push_item(category, 1).set_argument("session-name", "<b>Vendas</b> & \"Co\"");
+        QTest::newRow("argument is text")
+            << s
+            << one + "<br><b>Arguments:</b><br>   session-name: &lt;b&gt;Vendas&lt;/b&gt; "
+                     "&amp; &quot;Co&quot;";
+    }
+
+    void html() {
+        QFETCH(result::stack, stack);
+        QFETCH(QString, html);
+        QCOMPARE(details_html(stack), html);
+    }
+
+    void clean_stack_shows_nothing() {
+        bool looked = false;
+        QWidget* seen = nullptr;
+        answer([&](QWidget* window) { return seen = window, QString(); });
+        QTimer::singleShot(0, [&] { looked = true; });
+        result::stack const clean;
+        show_error(nullptr, "Resumo", clean);
+        show_error(nullptr, clean);
+        QVERIFY2(!looked, "an event loop ran");
+        QTRY_VERIFY(looked);
+        QCOMPARE(seen, nullptr);
+    }
+
+    void box_then_details_data() {
+        QTest::addColumn<bool>("with_text");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("with text") << true << "Não foi possível abrir a sessão";
+        QTest::newRow("stack only") << false << "Primeira falha";
+    }
+
+    void box_then_details() {
+        QFETCH(bool, with_text);
+        QFETCH(QString, summary);
+        result::stack stack;
+        stack.push_item(category, 1).set_argument("path", "/tmp/ç");
+        stack.push_item(category, 2);
+
+        QApplication::clipboard()->clear();
+        QStringList seen;
+        answer([&](QWidget* window) {
+            auto* const box = qobject_cast<QMessageBox*>(window);
+            auto* const more = window->findChild<QPushButton*>("btn_mostrar_mais");
+            seen << window->windowTitle() << (box ? box->text() : QString())
+                 << QString::number(box && box->icon() == QMessageBox::Warning)
+                 << QString::number(box ? box->buttons().size() : 0)
+                 << QString::number(box && box->buttonRole(more) == QMessageBox::HelpRole &&
+                                    box->button(QMessageBox::Ok));
+            answer([&seen, window](QWidget* details) {
+                auto* const text = details->findChild<QTextEdit*>("te_detalhes");
+                details->findChild<QPushButton*>("btn_copiar")->click();
+                seen << QString::number(window->isVisible()) << details->windowTitle()
+                     << QApplication::clipboard()->text()
+                     << QString::number(text->isReadOnly() && text->textCursor().hasSelection());
+                return QString("btn_ok");
+            });
+            return QString("btn_mostrar_mais");
+        });
+        with_text ? show_error(nullptr, summary, stack) : show_error(nullptr, stack);
+
+        // The box closes before the details show; the copy keeps the empty
+        // line between items and the indented arguments, and renders markup.
+        QCOMPARE(seen, QStringList({"Error", summary, "1", "2", "1", "0", "Detalhes do erro",
+                                    "Category.: kelvra-teste\nMessage..: Primeira falha\n"
+                                    "Arguments:\n   path: /tmp/ç\n\nCategory.: kelvra-teste\n"
+                                    "Message..: Falha em arquivo & pasta",
+                                    "1"}));
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
+};
+
+QTEST_MAIN(tst_show_error)
+#include "tst_show_error.moc"
