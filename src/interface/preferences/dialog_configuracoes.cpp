@@ -6,6 +6,7 @@
 
 #include <brano/core/v6/datetime.hpp>
 
+#include <QCoreApplication>
 #include <QMessageBox>
 
 namespace kelvra::interface::preferences {
@@ -27,14 +28,16 @@ void dialog_configuracoes::on_btn_ok_clicked() {
         std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())),
         core::datetime::now().get_date(), status);
     if (status.has_failed()) {
-        show_error(this, tr("Erro interno"), status);
+        show_error(this, QCoreApplication::translate("dialog_configuracoes", "Erro interno"),
+                   status);
         return;
     }
     if (matches) {
         accept();
         return;
     }
-    QMessageBox::warning(this, tr("Kelvra"), tr("Senha inválida"));
+    QMessageBox::warning(this, QCoreApplication::translate("dialog_configuracoes", "Kelvra"),
+                         QCoreApplication::translate("dialog_configuracoes", "Senha inválida"));
 }
 
 void dialog_configuracoes::on_btn_cancelar_clicked() {
