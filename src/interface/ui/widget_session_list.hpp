@@ -2,15 +2,14 @@
 
 #include "sessions/session.hpp"
 
+#include <QListWidget>
 #include <QMetaType>
+#include <QPoint>
 #include <QVector>
 #include <QWidget>
 
 #include <memory>
 
-class QListWidget;
-class QListWidgetItem;
-class QPoint;
 
 namespace Ui {
 class widget_session_list;
