@@ -7,10 +7,15 @@
 #include "core/describe_stack.hpp"
 #include "core/log.hpp"
 #include "core/tunnel_port.hpp"
+#include "interface/resources.hpp"
+#include "interface/show_error.hpp"
+#include "interface/ui/main_window.hpp"
 #include "sessions/session_store.hpp"
 #include "tunnel/tunnel_thread.hpp"
 
 #include <QApplication>
+#include <QScopeGuard>
+#include <QSystemTrayIcon>
 
 #include <openssl/conf.h>
 
@@ -44,8 +49,18 @@ void choose_platform_without_display() {
     }
 }
 
-// Until the main window shows failures, they go to standard error.
+// Whether anybody can see a window: without a display (or on the
+// offscreen platform) failures go to standard error instead of a dialog
+// that nobody could answer.
+bool on_screen() {
+    return QGuiApplication::platformName() != QStringLiteral("offscreen");
+}
+
 void report(result::stack const& status) {
+    if (on_screen()) {
+        interface::show_error(nullptr, status);
+        return;
+    }
     std::string const text = describe_stack(status);
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
@@ -118,11 +133,26 @@ void become_instance(QApplication& application) {
     QObject::connect(&manager::instance(), &manager::launch_failed, &application, report);
 }
 
+// Without a display: the instance serves the local socket and the tunnel
+// while the terminal programs it started run, then ends.
+int run_headless(QApplication& application) {
+    become_instance(application);
+    tunnel::tunnel_thread const tunnel(tunnel_port);
+    wait_for_terminals(application);
+    // A start may have handed over a session just as the last terminal
+    // ended: stop listening first, then serve what already arrived.
+    communication::server::instance().stop_listening();
+    QCoreApplication::processEvents();
+    return wait_for_terminals(application);
+}
+
 } // namespace
 
 int run_application(int& argc, char** argv) {
     load_openssl_configuration();
     choose_platform_without_display();
+    interface::register_resources();
+    auto unregister = qScopeGuard([] { interface::unregister_resources(); });
     QApplication application(argc, argv);
 
     result::stack status;
@@ -158,16 +188,34 @@ int run_application(int& argc, char** argv) {
         }
     }
 
-    become_instance(application);
-    // The remote side reaches the workstation through the tunnel while the
-    // terminal programs run; it stops when this scope ends.
-    tunnel::tunnel_thread const tunnel(tunnel_port);
-    wait_for_terminals(application);
-    // A start may have handed over a session just as the last terminal
-    // ended: stop listening first, then serve what already arrived.
-    communication::server::instance().stop_listening();
-    QCoreApplication::processEvents();
-    return wait_for_terminals(application);
+    if (!on_screen()) {
+        if (!arguments.session_requested() &&
+            !arguments.has_option(arguments.auto_open_connection)) {
+            std::fputs("kelvra: a janela do Kelvra precisa de uma sessão gráfica "
+                       "(DISPLAY ou WAYLAND_DISPLAY)\n",
+                       stderr);
+            return exit_failure;
+        }
+        return run_headless(application);
+    }
+
+    // Becomes the instance, with the window and the tray.
+    auto& server = communication::server::instance();
+    server.start_listening(); // a failure is logged; the program goes on
+    QApplication::setQuitOnLastWindowClosed(false);
+    {
+        ui::MainWindow window;
+        bool const hidden =
+            arguments.session_requested() || arguments.has_option(arguments.auto_open_connection);
+        if (!hidden) {
+            window.show();
+        } else if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            // Without a tray a hidden window could not be reached at all.
+            window.showMinimized();
+        }
+        application.exec();
+    }
+    return exit_success;
 }
 
 } // namespace kelvra
