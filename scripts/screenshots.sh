@@ -59,6 +59,7 @@ start_kelvra() {
 }
 
 stop_kelvra() {
+    [[ -n "$kelvra_pid" ]] || return 0
     kill "$kelvra_pid" 2>/dev/null || true
     wait "$kelvra_pid" 2>/dev/null || true
     kelvra_pid=""
