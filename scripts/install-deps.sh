@@ -15,7 +15,7 @@ PACKAGES=(
     python3-qdarkstyle
     # runtime services used by the program and its tests
     dbus-daemon dbus-bin dbus-x11 openssh-client openssh-server sshpass putty-tools openssl
-    xvfb xauth xterm x11-utils
+    xvfb xauth xterm x11-utils xdotool
 )
 
 missing=()
