@@ -16,7 +16,8 @@ PACKAGES=(
     # runtime services used by the program and its tests
     dbus-daemon dbus-bin dbus-x11 openssh-client openssh-server sshpass putty-tools openssl
     xvfb xauth xterm x11-utils
-    # screenshots, the headless run and the start-up benchmark
+    # screens for the start-up tests, screenshots, the headless run and the
+    # start-up benchmark
     x11-apps xdotool imagemagick libxcb1-dev
 )
 

@@ -35,8 +35,23 @@ private slots:
         QVERIFY2(err.contains(expected), err.constData());
     }
 
-    // No display at all: the program must not abort for want of one.
-    void well_formed_command_line_without_display_exits_0() {
+    // No display at all: the program must not abort for want of one; only
+    // the window needs a graphical session.
+    void start_without_display_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("automatic opening")
+            << QStringList{"--auto-open-connection"} << 0 << QByteArray();
+        QTest::newRow("bare start") << QStringList{} << 1
+                                    << QByteArray("kelvra: a janela do Kelvra precisa de uma "
+                                                  "sessão gráfica (DISPLAY ou WAYLAND_DISPLAY)\n");
+    }
+
+    void start_without_display() {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QByteArray, err);
         kelvra::testing::isolated_home home;
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -48,11 +63,12 @@ private slots:
         kelvra::testing::install_root root;
         QVERIFY(QFile::copy(QStringLiteral(KELVRA_EXECUTABLE),
                             root.file(QStringLiteral("bin/kelvra"))));
-        process.start(root.file(QStringLiteral("bin/kelvra")),
-                      {QStringLiteral("--auto-open-connection")});
+        process.start(root.file(QStringLiteral("bin/kelvra")), args);
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.exitCode(), code);
+        QByteArray const said = process.readAllStandardError();
+        QVERIFY2(said.contains(err), said.constData());
     }
 };
 

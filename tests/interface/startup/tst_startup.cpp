@@ -1,0 +1,146 @@
+// bin/kelvra with a screen: the window, the error box and the hidden
+// instance, seen and driven on a private X server as a user would.
+#include "communication/client_exchange.hpp"
+#include "support/machine_identity.hpp"
+#include "support/processes.hpp"
+#include "support/recorded_calls.hpp"
+#include "support/test_environment.hpp"
+#include "support/xvfb.hpp"
+
+#include <QTest>
+#include <QUuid>
+
+using kelvra::testing::process_timeout_ms;
+using kelvra::testing::visible_windows;
+using kelvra::testing::xdotool;
+
+class tst_startup : public QObject {
+    Q_OBJECT
+
+    kelvra::testing::isolated_home home_;
+    kelvra::testing::install_root root_;
+    kelvra::testing::machine_identity identity_;
+    kelvra::testing::xvfb x_;
+    QTemporaryDir records_;
+
+    QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
+
+    void save(QString const& name, bool autostart) {
+        kelvra::session s;
+        s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        s.nome = name;
+        s.key = kelvra::testing::machine_identity::session_key_text(
+            kelvra(), "s3nh@", QStringLiteral("mirtel"), QStringLiteral("/srv/mirtel"));
+        s.autostart = autostart;
+        QVERIFY(root_.save(s));
+    }
+
+    // The one mapped window titled `title`, once it is there.
+    static QString window(QString const& title) {
+        QStringList ids;
+        (void)QTest::qWaitFor(
+            [&] {
+                ids = visible_windows(title);
+                return !ids.isEmpty();
+            },
+            process_timeout_ms);
+        return ids.size() == 1 ? ids.first() : QString();
+    }
+
+    // Focuses the window `id` and types `keys` into it.
+    static void type(QString const& id, QStringList const& keys) {
+        QVERIFY(xdotool(QStringList{QStringLiteral("windowfocus"), QStringLiteral("--sync"), id,
+                                    QStringLiteral("key")} +
+                        keys));
+    }
+
+    // "Sair" from the menu "Arquivo", answered "Sim": the instance ends
+    // with 0 and gives the tunnel's port back.
+    static void quit(QProcess& instance) {
+        QString const main = window(QStringLiteral("Kelvra"));
+        QVERIFY(!main.isEmpty());
+        // "Arquivo" is the first menu of the bar, at the window's top left.
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), main,
+                         QStringLiteral("20"), QStringLiteral("10"), QStringLiteral("click"),
+                         QStringLiteral("1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::visible_windows_of(instance.processId()).size(),
+                                  2, process_timeout_ms);
+        // The open menu takes the keys: "Novo", "Sair".
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
+                         QStringLiteral("Return")}));
+        QString const question = window(QStringLiteral("Encerrar Kelvra"));
+        QVERIFY(!question.isEmpty());
+        // "Nao" is the default: over to "Sim".
+        type(question, {QStringLiteral("Tab"), QStringLiteral("space")});
+        QVERIFY(instance.waitForFinished(process_timeout_ms));
+        QVERIFY2(instance.exitStatus() == QProcess::NormalExit && instance.exitCode() == 0,
+                 instance.readAllStandardError().constData());
+        QCOMPARE(kelvra::testing::port_taken(59565), QString());
+    }
+
+private slots:
+    void initTestCase() {
+        QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
+        if (!taken.isEmpty()) {
+            QFAIL(qPrintable(taken));
+        }
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
+        QVERIFY2(x_.is_ready(), qPrintable(x_.error()));
+        qputenv("DISPLAY", x_.display().toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        // Kelvra draws no OpenGL; the GL driver that Qt would load unloads
+        // at exit with allocations LeakSanitizer cannot attribute.
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
+        QVERIFY(root_.install(QStringLiteral(KELVRA_EXECUTABLE), QStringLiteral("bin/kelvra")));
+        QVERIFY(
+            root_.install(QStringLiteral(KELVRA_RECORDING_PUTTY), QStringLiteral("libexec/putty")));
+    }
+
+    // A session that does not exist: the error box, no main window, and
+    // status 1 once the box is answered.
+    void unknown_session_shows_the_error_box() {
+        kelvra::testing::child_process start;
+        start.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("Nenhuma")});
+        QString const box = window(QStringLiteral("Error"));
+        QVERIFY(!box.isEmpty());
+        QCOMPARE(visible_windows(QStringLiteral("Kelvra")), QStringList());
+        type(box, {QStringLiteral("Return")});
+        QVERIFY(start.waitForFinished(process_timeout_ms));
+        QCOMPARE(start.exitCode(), 1);
+    }
+
+    void bare_start_shows_the_window_until_sair() {
+        kelvra::testing::child_process instance;
+        instance.start(kelvra(), QStringList());
+        quit(instance);
+    }
+
+    // Automatic opening opens the autostart sessions only and keeps the
+    // window hidden; a later bare start brings it up and ends with 0.
+    void automatic_opening_stays_hidden_until_asked() {
+        save(QStringLiteral("Vendas"), true);
+        save(QStringLiteral("Caixa"), false);
+        save(QStringLiteral("estoque"), true);
+        kelvra::testing::child_process instance;
+        instance.start(kelvra(), {QStringLiteral("--auto-open-connection")});
+        QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(records_.path()).size(), 2,
+                                  process_timeout_ms);
+        QStringList opened;
+        for (auto const& call : kelvra::testing::take_recorded_launches(records_.path())) {
+            opened << call.arguments.value(1);
+        }
+        QCOMPARE(opened, (QStringList{QStringLiteral("estoque"), QStringLiteral("Vendas")}));
+        // Once the instance answers it runs its event loop: the window
+        // would have been shown by then.
+        QTRY_VERIFY_WITH_TIMEOUT(kelvra::communication::probe_is_running(), process_timeout_ms);
+        QCOMPARE(visible_windows(QStringLiteral("Kelvra")), QStringList());
+
+        QCOMPARE(kelvra::testing::run_program(kelvra(), {}).code, 0);
+        QVERIFY(!window(QStringLiteral("Kelvra")).isEmpty());
+        quit(instance);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_startup)
+#include "tst_startup.moc"
