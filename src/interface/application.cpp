@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QScopeGuard>
+#include <QSystemTrayIcon>
 
 #include <openssl/conf.h>
 
@@ -206,10 +207,11 @@ int run_application(int& argc, char** argv) {
         ui::MainWindow window;
         bool const hidden =
             arguments.session_requested() || arguments.has_option(arguments.auto_open_connection);
-        // Hidden, the window is still reached from the tray or by starting
-        // Kelvra again, which asks this instance to show it.
         if (!hidden) {
             window.show();
+        } else if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            // Without a tray a hidden window could not be reached at all.
+            window.showMinimized();
         }
         application.exec();
     }
