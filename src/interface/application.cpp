@@ -210,7 +210,8 @@ int run_application(int& argc, char** argv) {
         if (!hidden) {
             window.show();
         } else if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            // Without a tray a hidden window could not be reached at all.
+            // Without a tray the window could only be reached by starting
+            // Kelvra again: it starts minimized instead, on the task bar.
             window.showMinimized();
         }
         application.exec();
