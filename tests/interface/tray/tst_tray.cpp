@@ -163,7 +163,7 @@ private slots:
     }
 
     // The desktop's tray restarts: the icon registers with the new one, and
-    // its menu still leads to the window.
+    // its menu and a click on it still lead to the window.
     void icon_comes_back_when_the_tray_restarts() {
         store({});
         MainWindow w;
@@ -178,6 +178,10 @@ private slots:
         QDBusMessage const clicked = menu_call("Event", {menu_ids.value("Maximizar"), "clicked",
                                                          QVariant::fromValue(QDBusVariant(0)), 0u});
         QCOMPARE(clicked.type(), QDBusMessage::ReplyMessage);
+        QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 30000);
+        w.hide();
+        call(items_.last(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
+             {0, 0});
         QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 30000);
     }
 };
