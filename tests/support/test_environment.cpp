@@ -2,8 +2,10 @@
 
 #include "sessions/session_store.hpp"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTcpServer>
 
 namespace kelvra::testing {
@@ -54,6 +56,26 @@ bool install_root::save(session const& s) const {
     brano::core::v6::result::stack status;
     detail::session_store(bin()).save_session(s, status);
     return !status.has_failed();
+}
+
+bool in_installation() {
+    return !qEnvironmentVariableIsEmpty("KELVRA_TEST_IN_ROOT");
+}
+
+int run_installed(QString const& relative, QStringList const& wrapper) {
+    install_root root;
+    if (!root.install(QCoreApplication::applicationFilePath(), relative)) {
+        return 2;
+    }
+    qputenv("KELVRA_TEST_IN_ROOT", "1");
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    QStringList const command =
+        wrapper + QStringList(root.file(relative)) + QCoreApplication::arguments().mid(1);
+    child.start(command.first(), command.mid(1));
+    child.waitForFinished(-1);
+    qunsetenv("KELVRA_TEST_IN_ROOT");
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 3;
 }
 
 QString data_file(QString const& relative) {

@@ -3,6 +3,7 @@
 #include "sessions/session.hpp"
 
 #include <QDir>
+#include <QStringList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -47,6 +48,15 @@ public:
 private:
     QTemporaryDir dir_;
 };
+
+// Kelvra finds its installation from its own executable, so a test program
+// that needs one copies itself to `relative` ("bin/tst_x") of a temporary
+// installation and runs there with the same arguments, through `wrapper`
+// (a program and its arguments) when one is given. run_installed needs a
+// QCoreApplication and returns the exit status of that run (2 when it could
+// not be set up, 3 when it crashed); in_installation tells the run inside.
+bool in_installation();
+int run_installed(QString const& relative, QStringList const& wrapper = {});
 
 // Path of a file in tests/data.
 QString data_file(QString const& relative);

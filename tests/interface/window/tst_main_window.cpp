@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -251,23 +250,10 @@ private slots:
     }
 };
 
-// Kelvra finds its installation from its own executable, so the test copies
-// itself into a temporary installation and runs there.
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("KELVRA_TEST_IN_ROOT")) {
+    if (!kelvra::testing::in_installation()) {
         QCoreApplication probe(argc, argv);
-        kelvra::testing::install_root root;
-        if (!root.install(QCoreApplication::applicationFilePath(),
-                          QStringLiteral("bin/tst_main_window"))) {
-            return 2;
-        }
-        qputenv("KELVRA_TEST_IN_ROOT", "1");
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(root.file(QStringLiteral("bin/tst_main_window")),
-                    QCoreApplication::arguments().mid(1));
-        child.waitForFinished(-1);
-        return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 3;
+        return kelvra::testing::run_installed(QStringLiteral("bin/tst_main_window"));
     }
     kelvra::interface::register_resources();
     QApplication application(argc, argv);
