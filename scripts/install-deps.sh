@@ -19,6 +19,9 @@ PACKAGES=(
     # screens for the start-up tests, screenshots, the headless run and the
     # start-up benchmark
     x11-apps xdotool imagemagick libxcb1-dev
+    # the workstation's printers for the session editor's tests (a private
+    # cupsd), and the checker of the desktop entries the installer writes
+    cups-daemon cups-client desktop-file-utils
 )
 
 missing=()
