@@ -77,10 +77,11 @@ if [[ -z "$prefix" ]]; then
     prefix="$(home_folder)/.local/opt/kelvra"
 fi
 prefix="$(realpath -m -- "$prefix")"
-# Desktops cannot start a program whose path holds these (a "%" reaches some
-# of them as a field code).
-if [[ "$prefix" == *[%$'\001'-$'\037'$'\177']* ]]; then
-    fail "the installation folder may not hold '%' or control characters: $prefix"
+# Desktops cannot start a program whose path holds a "%" (some take it for a
+# field code) or a control character, and cmake cannot install into a path
+# with a backslash.
+if [[ "$prefix" == *[%\\$'\001'-$'\037'$'\177']* ]]; then
+    fail "the installation folder may not hold '%', '\\' or control characters: $prefix"
 fi
 data_home="$(xdg_folder XDG_DATA_HOME .local/share)"
 config_home="$(xdg_folder XDG_CONFIG_HOME .config)"

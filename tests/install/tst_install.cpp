@@ -1,5 +1,5 @@
-// scripts/install.sh from the build folder under test into a folder named with a blank
-// and a double quote, for a temporary HOME and XDG folders, as a user runs it.
+// scripts/install.sh from the build folder under test into a folder whose name holds what
+// an Exec line must quote, for a temporary HOME and XDG folders, as a user runs it.
 #include "sessions/session_store.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
@@ -22,7 +22,7 @@ class tst_install : public QObject {
     kelvra::testing::isolated_home home_;
     kelvra::testing::machine_identity identity_;
     QTemporaryDir records_;
-    QString const prefix_ = home_.home() + "/opt/Kel vra \"1\"";
+    QString const prefix_ = home_.home() + "/opt/Kel vra \"1\" $x`&";
     QString const data_ = home_.home() + "/dados";
     QString const menu_ = data_ + "/applications/kelvra.desktop";
     QString const autostart_ = home_.home() + "/config/autostart/kelvra.desktop";
