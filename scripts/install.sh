@@ -166,8 +166,8 @@ uninstall() {
     fi
     echo "Kelvra removed from $prefix."
     echo "Kept, for a later installation in the same folder:"
-    echo "  $prefix/etc/       the configuration"
-    echo "  $prefix/var/sessions/  the sessions (they open only on this installation)"
+    echo "  configuration: $prefix/etc/"
+    echo "  sessions:      $prefix/var/sessions/ (their secrets open only on this disk)"
 }
 
 if [[ "$mode" == uninstall ]]; then

@@ -73,11 +73,11 @@ private slots:
         qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
     }
 
-    // Installing again, also without the login start, keeps the user's
-    // configuration and sessions byte for byte.
-    void installing_again_keeps_the_users_files() {
+    // Uninstalling a fresh installation removes the programs and the
+    // desktop's entries; installing again, also without the login start,
+    // finds the user's configuration and sessions unchanged.
+    void uninstalling_and_installing_again_keep_the_users_files() {
         install();
-        QVERIFY(QFile::exists(autostart_));
         QCOMPARE(QImageReader(data_ + "/icons/hicolor/48x48/apps/kelvra.png").size(),
                  QSize(48, 48));
         QCOMPARE(QImageReader(data_ + "/icons/hicolor/256x256/apps/kelvra.png").size(),
@@ -89,6 +89,16 @@ private slots:
         save("estoque", true);
         auto const before = user_files();
         QCOMPARE(before.size(), 5);
+        auto const f = run({"--uninstall", prefix_});
+        QVERIFY2(f.code == 0 && f.out.contains((prefix_ + "/var/sessions/").toUtf8()),
+                 f.err.constData());
+        QCOMPARE(user_files(), before);
+        QCOMPARE(QDir(prefix_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{"etc", "var"}));
+        QVERIFY(!QFile::exists(menu_) && !QFile::exists(autostart_));
+        QVERIFY(!QFile::exists(data_ + "/icons/hicolor/48x48/apps/kelvra.png"));
+        install();
+        QVERIFY(QFile::exists(autostart_));
         install({"--no-autostart"});
         QCOMPARE(user_files(), before);
         QVERIFY(!QFile::exists(autostart_));
@@ -138,20 +148,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(read_file(instance + "/cmdline").isEmpty(), process_timeout_ms);
         QCOMPARE(read_file(records_.filePath("session.log")),
                  "recording_putty: started\nrecording_putty: started\n");
-    }
-
-    // Uninstalling removes the programs and the desktop's entries and keeps
-    // the configuration and the sessions.
-    void uninstalling_keeps_the_users_files() {
-        auto const before = user_files();
-        auto const f = run({"--uninstall", prefix_});
-        QVERIFY2(f.code == 0 && f.out.contains((prefix_ + "/var/sessions/").toUtf8()),
-                 f.err.constData());
-        QCOMPARE(user_files(), before);
-        QCOMPARE(QDir(prefix_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 (QStringList{"etc", "var"}));
-        QVERIFY(!QFile::exists(menu_) && !QFile::exists(autostart_));
-        QVERIFY(!QFile::exists(data_ + "/icons/hicolor/48x48/apps/kelvra.png"));
     }
 
     void a_user_without_home_is_told() {
