@@ -13,7 +13,7 @@ namespace kelvra::testing {
 // test program keeps one server and adds printers as it goes.
 class cups_server {
 public:
-    cups_server() : old_server_(qgetenv("CUPS_SERVER")) {
+    cups_server() {
         // All it writes stays in the folder; anyone may administer it.
         QString const files = QStringLiteral("ServerRoot %1\nCacheDir %1\nStateDir %1\n"
                                              "RequestRoot %1\nTempDir %1\nPrintcap %1/printcap\n"
@@ -25,8 +25,9 @@ public:
         write_file(dir_.filePath("cups-files.conf"), files.arg(dir_.path()).toUtf8());
         write_file(dir_.filePath("cupsd.conf"), conf.arg(dir_.path()).toUtf8());
         daemon_.setProcessChannelMode(QProcess::MergedChannels);
-        daemon_.start("cupsd", {"-f", "-c", dir_.filePath("cupsd.conf"), "-s",
-                                dir_.filePath("cups-files.conf")});
+        // Through a shell that ends it once this process closes its input, or dies.
+        daemon_.start("sh", {"-c", "cupsd -f -c \"$0\" -s \"$1\" & read -r _; kill $!; wait",
+                             dir_.filePath("cupsd.conf"), dir_.filePath("cups-files.conf")});
         // It says so once its socket listens.
         for (std::optional<QByteArray> line; !line || !line->contains("Listening to ");) {
             if (!(line = wait_for_line(daemon_))) {
@@ -37,8 +38,8 @@ public:
         qputenv("CUPS_SERVER", dir_.filePath("cups.sock").toUtf8());
     }
     ~cups_server() {
-        stop_process(daemon_);
-        old_server_.isNull() ? qunsetenv("CUPS_SERVER") : qputenv("CUPS_SERVER", old_server_);
+        end_process(daemon_);
+        qunsetenv("CUPS_SERVER");
     }
 
     // Why the scheduler did not start or the last printer was refused.
@@ -56,7 +57,6 @@ private:
     QTemporaryDir dir_;
     QProcess daemon_;
     QString error_;
-    QByteArray old_server_;
 };
 
 } // namespace kelvra::testing
