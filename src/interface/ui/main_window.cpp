@@ -16,6 +16,8 @@
 #include "interface/sessions/dialog_alterar.hpp"
 #include "interface/sessions/dialog_novo.hpp"
 #include "interface/show_error.hpp"
+#include "interface/support/dialog_suporte.hpp"
+#include "interface/support/support_launch.hpp"
 #include "sessions/session_store.hpp"
 
 #include <QAction>
@@ -271,7 +273,14 @@ void MainWindow::suporte_clicked() {
                QStringLiteral("Selecione uma sessão para executar no modo suporte"));
         return;
     }
-    qCDebug(core_log) << "support mode not available";
+    connection const c = connection::from_session(form_->widget_sessions->current_session());
+    interface::support::dialog_suporte dialog(this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    result::stack status;
+    interface::support::launch_support_session(c, status);
+    show_error(this, QStringLiteral("Erro ao executar a sessão"), status);
 }
 
 void MainWindow::execute_current_session() {
