@@ -67,6 +67,8 @@ int dialog_suporte::exec() {
     }
     ui_->l_codigo_cliente->setText(QString::number(client.codigo));
     ui_->l_nome_fantasia->setText(client.nome_fantasia);
+    // A long trade name would otherwise be cut short, and the labels with it.
+    resize(size().expandedTo(sizeHint()));
     if (!make_temporary_code()) {
         return Rejected;
     }

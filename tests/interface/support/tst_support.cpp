@@ -84,7 +84,7 @@ private slots:
                             root_ + QStringLiteral("/libexec/putty")));
         QVERIFY(kelvra::testing::write_file(
             root_ + QStringLiteral("/etc/config.json"),
-            R"({"codigo": 4294968297, "nomeFantasia": "Padaria São João"})"));
+            R"({"codigo": 4294968297, "nomeFantasia": "Padaria e Confeitaria São João da Serra"})"));
     }
 
     // The desk's answer is the only text that opens the dialog; a refused one
@@ -136,10 +136,13 @@ private slots:
         dialog_suporte dialog;
         QStringList styles;
         QString client, first, copied, renewed;
-        bool running = false;
+        bool running = false, uncut = true;
         on_next<dialog_suporte>(&dialog, [&](dialog_suporte* d) {
             client = child<QLabel>(d, "l_codigo_cliente")->text() + QLatin1Char('|') +
                      child<QLabel>(d, "l_nome_fantasia")->text();
+            for (auto* label : {child<QLabel>(d, "label_2"), child<QLabel>(d, "l_nome_fantasia")}) {
+                uncut = uncut && label->width() >= label->sizeHint().width();
+            }
             first = child<QLabel>(d, "l_codigo")->text();
             child<QPushButton>(d, "btn_copiar_codigo")->click();
             copied = QGuiApplication::clipboard()->text();
@@ -154,7 +157,8 @@ private slots:
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
         QVERIFY(!dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-        QCOMPARE(client, QStringLiteral("4294968297|Padaria São João"));
+        QCOMPARE(client, QStringLiteral("4294968297|Padaria e Confeitaria São João da Serra"));
+        QVERIFY(uncut);
         QCOMPARE(copied, first);
         QCOMPARE(styles, (QStringList{"QProgressBar::chunk {background-color: green}",
                                       "QProgressBar::chunk {background-color: red}",
