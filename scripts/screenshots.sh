@@ -2,8 +2,8 @@
 # Builds Kelvra (Release, as the run script does), installs it into a
 # temporary folder and takes pictures of the real program on a virtual X
 # server: the main window in the light and the dark theme, with a few saved
-# sessions, the tray menu with its sessions submenu, and the error box with
-# its details for a malformed session file.
+# sessions, the tray menu with its sessions submenu, the support dialog, and
+# the error box with its details for a malformed session file.
 # Usage: scripts/screenshots.sh [OUTPUT_DIR]   (default build/screenshots)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -126,6 +126,14 @@ fi
 stop_kelvra
 kill "$trayer_pid" 2>/dev/null || true
 wait "$trayer_pid" 2>/dev/null || true
+
+# The support dialog: a right click on the first session, then "Suporte".
+start_kelvra
+window="$(kelvra_wait_for_window Kelvra)"
+sleep 1
+xdotool mousemove --window "$window" 50 68 click 1 click 3 sleep 0.5 key Down Down Return
+shoot Suporte suporte.png
+stop_kelvra
 
 # A session file that is not JSON: opening a session by name lists them all
 # and reports the file with the cause of the failure.
