@@ -39,6 +39,8 @@ dialog_suporte::dialog_suporte(QWidget* parent, installation_config const* confi
     ui_->setupUi(this);
     // No way out but the two buttons: no close button, no help button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // The user types the desk's answer as soon as the dialog opens.
+    ui_->le_senha->setFocus();
 
     ui_->progressBar->setStyleSheet(chunk_style("green"));
     ui_->progressBar->setRange(0, code_period_ms);

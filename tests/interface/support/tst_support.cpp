@@ -5,6 +5,7 @@
 #include "interface/resources.hpp"
 #include "interface/support/dialog_suporte.hpp"
 #include "interface/ui/main_window.hpp"
+#include "support/keyboard.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
 #include "support/recorded_calls.hpp"
@@ -88,7 +89,8 @@ private slots:
         QStringList seen;
         on_next<dialog_suporte>(&dialog, [&](dialog_suporte* d) {
             seen << child(d, "l_codigo_cliente")->text() << child(d, "l_nome_fantasia")->text()
-                 << (d->width() < d->sizeHint().width() ? "cut" : "whole");
+                 << (d->width() < d->sizeHint().width() ? "cut" : "whole")
+                 << kelvra::testing::read_by_keyboard(*d).join('|');
             shown = child(d, "l_codigo")->text();
             QString const answer = desk_password(shown);
             auto* animation = d->findChild<QPropertyAnimation*>();
@@ -106,8 +108,9 @@ private slots:
             }
         });
         QCOMPARE(dialog.exec(), accepted ? int(QDialog::Accepted) : int(QDialog::Rejected));
-        QCOMPARE(seen, (QStringList{"4294968297", "Mercado Central Serrano", "whole", "green}",
-                                    "red}", "green}", "2"})); // Running
+        QCOMPARE(seen, (QStringList{"4294968297", "Mercado Central Serrano", "whole",
+                                    "Senha de suporte|Cancelar|Ok|Copiar código temporário",
+                                    "green}", "red}", "green}", "2"})); // Running
         QCOMPARE(error, accepted ? QString() : QStringLiteral("Senha invalida"));
         QCOMPARE(left_open_with.isEmpty(), accepted);
         QVERIFY(accepted || (left_open_with == shown) != renew_first);
