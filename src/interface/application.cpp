@@ -154,6 +154,9 @@ int run_application(int& argc, char** argv) {
     interface::register_resources();
     auto unregister = qScopeGuard([] { interface::unregister_resources(); });
     QApplication application(argc, argv);
+    // The menu entry the installer writes, so that Wayland desktops tie the
+    // window to its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kelvra"));
 
     result::stack status;
     commandline::arguments arguments;
