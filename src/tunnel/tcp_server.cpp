@@ -172,8 +172,14 @@ void tcp_server::on_bytes_written(qint64 bytes) {
     }
 }
 
+bool tcp_server::fits(std::int64_t bytes) const {
+    // A body alone always goes ahead, so that every body can be read
+    // whatever the budget.
+    return budget_used_ == 0 || bytes <= body_budget_ - budget_used_;
+}
+
 bool tcp_server::take(std::int64_t bytes) {
-    if (bytes > body_budget_ - budget_used_) {
+    if (!fits(bytes)) {
         return false;
     }
     budget_used_ += bytes;
@@ -201,7 +207,7 @@ void tcp_server::resume_over_budget() {
             over_budget_.erase(over_budget_.begin() + std::ptrdiff_t(i));
             continue;
         }
-        if (body_cost(it->second.expected) > body_budget_ - budget_used_) {
+        if (!fits(body_cost(it->second.expected))) {
             ++i;
             continue;
         }

@@ -96,6 +96,7 @@ private:
     // A notice from a socket the server keeps no state for.
     void drop_unknown(QTcpSocket* socket, char const* notice);
 
+    bool fits(std::int64_t bytes) const;
     bool take(std::int64_t bytes) override;
     void give(std::int64_t bytes) override;
 
