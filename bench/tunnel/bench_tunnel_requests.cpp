@@ -20,13 +20,19 @@
 #include <QJsonObject>
 #include <QtEndian>
 
+#include "support/timing.hpp"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <unistd.h>
 
 using namespace kelvra::bench;
+using kelvra::bench::median;
 
 namespace {
 
@@ -104,11 +110,11 @@ figures measure(
     figures f;
     pipelined_rate(port, request, 1, 2000, 64); // warm-up
     settle();
-    f.one_connection = pipelined_rate(port, request, 1, 100000 * scale, 128);
+    f.one_connection = pipelined_rate(port, request, 1, 20000 * scale, 128);
     settle();
-    f.many_connections = pipelined_rate(port, request, 32, 4000 * scale, 16);
+    f.many_connections = pipelined_rate(port, request, 32, 800 * scale, 16);
     settle();
-    std::vector<double> const times = round_trips(port, request, 20000 * scale);
+    std::vector<double> const times = round_trips(port, request, 4000 * scale);
     f.p50 = percentile(times, 50);
     f.p99 = percentile(times, 99);
     return f;
@@ -149,10 +155,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("request_size %d bytes\n", request.size());
-    figures const base = measure(echo.port(), request, scale);
-    figures const floor = measure(json.port(), request, scale);
-    figures const ours = measure(tunnel_port, request, scale, [&tunnel] {
+    auto const settle = [&tunnel] {
         std::size_t clients = 1;
         for (int i = 0; i < 1000 && clients > 0; ++i) {
             QMetaObject::invokeMethod(
@@ -162,26 +165,58 @@ int main(int argc, char** argv) {
                 ::usleep(1000);
             }
         }
-    });
-
-    print("echo_pipelined_1_connection", base.one_connection, "requests/s");
-    print("json_pipelined_1_connection", floor.one_connection, "requests/s");
-    print("tunnel_pipelined_1_connection", ours.one_connection, "requests/s");
-    print("ratio_pipelined_1_connection", ours.one_connection / base.one_connection, "x");
-    print("ratio_json_pipelined_1_connection", ours.one_connection / floor.one_connection, "x");
-    print("echo_pipelined_32_connections", base.many_connections, "requests/s");
-    print("json_pipelined_32_connections", floor.many_connections, "requests/s");
-    print("tunnel_pipelined_32_connections", ours.many_connections, "requests/s");
-    print("ratio_pipelined_32_connections", ours.many_connections / base.many_connections, "x");
-    print("ratio_json_pipelined_32_connections", ours.many_connections / floor.many_connections,
-          "x");
-    print("echo_round_trip_p50", base.p50, "us");
-    print("json_round_trip_p50", floor.p50, "us");
-    print("tunnel_round_trip_p50", ours.p50, "us");
-    print("ratio_json_round_trip_p50", ours.p50 / floor.p50, "x");
-    print("echo_round_trip_p99", base.p99, "us");
-    print("json_round_trip_p99", floor.p99, "us");
-    print("tunnel_round_trip_p99", ours.p99, "us");
-    print("ratio_json_round_trip_p99", ours.p99 / floor.p99, "x");
+    };
+    // Five rounds, each measuring the three servers one after the other, so
+    // that a busy spell of the machine weighs on all of them alike; the
+    // figures are the medians of the rounds (with the tunnel's spread, the
+    // largest minus the smallest), each ratio the median of the rounds'.
+    std::printf("request_size %d bytes\n", request.size());
+    int const rounds = 5;
+    std::vector<figures> base, floor, ours;
+    for (int round = 0; round < rounds; ++round) {
+        base.push_back(measure(echo.port(), request, scale));
+        floor.push_back(measure(json.port(), request, scale));
+        ours.push_back(measure(tunnel_port, request, scale, settle));
+    }
+    auto of = [](std::vector<figures> const& all, double figures::*field) {
+        std::vector<double> values;
+        for (figures const& f : all) {
+            values.push_back(f.*field);
+        }
+        return median(values);
+    };
+    auto ratio = [&](std::vector<figures> const& to, double figures::*field) {
+        std::vector<double> values;
+        for (std::size_t i = 0; i < ours.size(); ++i) {
+            values.push_back(ours[i].*field / to[i].*field);
+        }
+        return median(values);
+    };
+    auto spread = [](std::vector<figures> const& all, double figures::*field) {
+        double low = 1e300;
+        double high = 0;
+        for (figures const& f : all) {
+            low = std::min(low, f.*field);
+            high = std::max(high, f.*field);
+        }
+        return high - low;
+    };
+    struct row {
+        char const* name;
+        double figures::*field;
+        char const* unit;
+    };
+    for (row const& r :
+         {row{"pipelined_1_connection", &figures::one_connection, "requests/s"},
+          row{"pipelined_32_connections", &figures::many_connections, "requests/s"},
+          row{"round_trip_p50", &figures::p50, "us"}, row{"round_trip_p99", &figures::p99, "us"}}) {
+        std::string const name = r.name;
+        print(("echo_" + name).c_str(), of(base, r.field), r.unit);
+        print(("json_" + name).c_str(), of(floor, r.field), r.unit);
+        print(("tunnel_" + name).c_str(), of(ours, r.field), r.unit);
+        print(("tunnel_" + name + "_spread").c_str(), spread(ours, r.field), r.unit);
+        print(("ratio_" + name).c_str(), ratio(base, r.field), "x");
+        print(("ratio_json_" + name).c_str(), ratio(floor, r.field), "x");
+    }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace kelvra::tunnel {
 
@@ -34,14 +35,39 @@ private:
     client_state const& state_;
 };
 
+// Gathers the replies of one read and hands them to the socket together, in
+// order, once the read is over or the batch has grown to `batch_bytes`, so
+// that the socket's count of bytes to write never lags far behind.
 class socket_sink final : public reply_sink {
 public:
+    static constexpr int batch_bytes = 64 * 1024;
+
     socket_sink(tcp_server& server, QTcpSocket& socket) : server_(server), socket_(socket) {}
-    void reply(QByteArray frame) override { server_.enqueue(&socket_, frame); }
+    ~socket_sink() override { hand_on(); }
+    socket_sink(socket_sink const&) = delete;
+    socket_sink& operator=(socket_sink const&) = delete;
+
+    void reply(QByteArray frame) override {
+        if (batch_.isEmpty()) {
+            batch_ = std::move(frame);
+        } else {
+            batch_.append(frame);
+        }
+        if (batch_.size() >= batch_bytes) {
+            hand_on();
+        }
+    }
+    void hand_on() {
+        if (!batch_.isEmpty()) {
+            server_.enqueue(&socket_, batch_);
+            batch_.clear();
+        }
+    }
 
 private:
     tcp_server& server_;
     QTcpSocket& socket_;
+    QByteArray batch_;
 };
 
 } // namespace
@@ -117,6 +143,7 @@ void tcp_server::serve(QTcpSocket* socket, client_state& state) {
     socket_source source(*socket, state);
     socket_sink sink(*this, *socket);
     read_outcome const outcome = read_requests(state, source, sink, this);
+    sink.hand_on();
     if (outcome == read_outcome::read_failed) {
         qCDebug(tunnel_log) << "read error" << socket->errorString();
         send_error(socket, socket->errorString(), 0, QString());
