@@ -10,6 +10,10 @@
 // client's copy of the request. The figure reported is that peak minus the
 // peak the idle server had reached before the request.
 //
+// Then 32 slow clients at once, each sending such a request in pieces of
+// 1 MiB every 10 ms: the server's peak resident memory against the budget
+// that all bodies share (tcp_server::default_body_budget) plus 64 MiB.
+//
 // Prints `name value unit` lines and the ratios to the baseline.
 
 #include "bench_client.hpp"
@@ -25,7 +29,9 @@
 #include <QtEndian>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -194,6 +200,76 @@ run_result run(char const* self, char const* mode, QByteArray& frame, int id_off
     return r;
 }
 
+struct slow_result {
+    double seconds = 0;
+    double total_peak_mib = 0;
+    int answered = 0;
+};
+
+slow_result slow_clients(char const* self, QByteArray& frame, int id_offset, int count) {
+    slow_result r;
+    child c = spawn(self, "serve-tunnel");
+    if (c.port == 0 || c.id.size() != 76) {
+        return r;
+    }
+    std::memcpy(frame.data() + id_offset, c.id.constData(), 76);
+    struct peer {
+        int fd = -1;
+        qint64 sent = 0;
+        QByteArray reply;
+        bool done = false;
+    };
+    std::vector<peer> peers(static_cast<std::size_t>(count));
+    for (auto& p : peers) {
+        p.fd = connect_loopback(c.port);
+        if (p.fd < 0) {
+            finish(c);
+            return r;
+        }
+        ::fcntl(p.fd, F_SETFL, ::fcntl(p.fd, F_GETFL) | O_NONBLOCK);
+    }
+    constexpr qint64 piece = 1024 * 1024;
+    auto const start = std::chrono::steady_clock::now();
+    auto const give_up = start + std::chrono::minutes(5);
+    std::vector<char> chunk(65536);
+    while (r.answered < count && std::chrono::steady_clock::now() < give_up) {
+        for (auto& p : peers) {
+            if (p.sent < frame.size()) {
+                ssize_t const n = ::send(
+                    p.fd, frame.constData() + p.sent,
+                    std::size_t(std::min<qint64>(piece, frame.size() - p.sent)), MSG_NOSIGNAL);
+                if (n > 0) {
+                    p.sent += n;
+                }
+            }
+            ssize_t n = 0;
+            while (!p.done && (n = ::recv(p.fd, chunk.data(), chunk.size(), 0)) > 0) {
+                p.reply.append(chunk.data(), int(n));
+            }
+            if (!p.done && p.reply.size() >= 4 &&
+                p.reply.size() >= 4 + qint64(qFromBigEndian<quint32>(p.reply.constData()))) {
+                p.done = true;
+                ++r.answered;
+                if (!p.reply.contains("PrinterListResponse")) {
+                    r.answered = -count; // a wrong reply: never sound
+                }
+            }
+            if (!p.done && n == 0) {
+                r.answered = -count; // closed without a reply
+            }
+        }
+        ::usleep(10000);
+    }
+    std::chrono::duration<double> const elapsed = std::chrono::steady_clock::now() - start;
+    r.seconds = elapsed.count();
+    r.total_peak_mib = double(peak_kib(c.pid)) / 1024.0;
+    for (auto& p : peers) {
+        ::close(p.fd);
+    }
+    finish(c);
+    return r;
+}
+
 using kelvra::bench::median;
 
 void print(char const* name, double value, char const* unit) {
@@ -246,5 +322,15 @@ int main(int argc, char** argv) {
     print("tunnel_peak_memory_per_frame", median(ours_mib) / frame_mib, "x");
     print("tunnel_process_peak", median(ours_total), "MiB");
     print("tunnel_process_peak_per_frame", median(ours_total) / frame_mib, "x");
-    return 0;
+
+    int const slow = 32;
+    slow_result const s = slow_clients(argv[0], frame, id_offset, slow);
+    double const limit = double(kelvra::tunnel::tcp_server::default_body_budget) / 1048576.0 + 64.0;
+    print("slow_clients", slow, "clients");
+    print("slow_clients_answered", s.answered, "clients");
+    print("slow_clients_time", s.seconds, "s");
+    print("slow_clients_process_peak", s.total_peak_mib, "MiB");
+    print("slow_clients_peak_limit", limit, "MiB");
+    print("ratio_slow_clients_peak_to_limit", s.total_peak_mib / limit, "x");
+    return s.answered == slow && s.total_peak_mib < limit ? 0 : 1;
 }

@@ -1,26 +1,38 @@
 // Small requests: "PrinterListRequest" for a session with 3 printers, sent
-// to the tunnel server and, as the floor, to a minimal epoll echo server
-// that answers each frame with itself. Both run in a thread of this process
-// while this thread is the client.
+// to the tunnel server and to two floors, minimal servers on epoll without
+// an event loop: one echoes each frame, the other does the tunnel's work per
+// request (parses it with QJsonDocument, reads the same members and builds
+// the same reply bytes). All run in a thread of this process while this
+// thread is the client.
 //
 // Prints `name value unit` lines and the ratios to the baseline.
 
 #include "bench_client.hpp"
-#include "epoll_echo_server.hpp"
+#include "epoll_frame_server.hpp"
 
 #include "connections/manager.hpp"
+#include "tunnel/json_text.hpp"
 #include "tunnel/tcp_server.hpp"
 #include "tunnel/tunnel_thread.hpp"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtEndian>
 
+#include "support/timing.hpp"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <unistd.h>
 
 using namespace kelvra::bench;
+using kelvra::bench::median;
 
 namespace {
 
@@ -35,6 +47,42 @@ void print(char const* name, double value, char const* unit) {
     std::fflush(stdout);
 }
 
+// The tunnel's work for one request, without its event loop: the parse, the
+// members it reads, and the reply it builds for the known connection.
+epoll_frame_server::responder json_responder(kelvra::connection const& c, QString const& id) {
+    return [c, id](char const* body, std::size_t size, std::vector<char>& out) {
+        QJsonDocument const document =
+            QJsonDocument::fromJson(QByteArray::fromRawData(body, static_cast<int>(size)));
+        QJsonObject const request = document.object();
+        QString const connection_id = request.value(QLatin1String("connection_id")).toString();
+        bool const sound = request.value(QLatin1String("kind")).toString() ==
+                               QLatin1String("PrinterListRequest") &&
+                           request.value(QLatin1String("version")).toInt() == 1 &&
+                           connection_id == id;
+        QByteArray reply;
+        reply.reserve(160 + 64 * c.printers.size());
+        reply.append("{\"connection_id\":");
+        kelvra::tunnel::json_text::append_string(reply, sound ? connection_id : QString());
+        reply.append(",\"kind\":\"PrinterListResponse\",\"printers\":[");
+        bool first = true;
+        for (kelvra::printer const& p : c.printers) {
+            reply.append(first ? "{\"identificador\":" : ",{\"identificador\":");
+            first = false;
+            kelvra::tunnel::json_text::append_string(reply, p.identificador);
+            reply.append(",\"nome\":");
+            kelvra::tunnel::json_text::append_string(reply, p.nome);
+            reply.append(",\"tipo\":");
+            kelvra::tunnel::json_text::append_number(reply, p.tipo);
+            reply.append('}');
+        }
+        reply.append("],\"version\":1}");
+        char header[4];
+        qToBigEndian(static_cast<quint32>(reply.size()), header);
+        out.insert(out.end(), header, header + 4);
+        out.insert(out.end(), reply.constData(), reply.constData() + reply.size());
+    };
+}
+
 struct figures {
     double one_connection = 0;
     double many_connections = 0;
@@ -42,12 +90,31 @@ struct figures {
     double p99 = 0;
 };
 
-figures measure(std::uint16_t port, QByteArray const& request, int scale) {
+QByteArray one_reply(std::uint16_t port, QByteArray const& request) {
+    int const fd = connect_loopback(port);
+    QByteArray reply;
+    if (fd >= 0 && send_all(fd, request.constData(), std::size_t(request.size()))) {
+        reply = read_frame(fd);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return reply;
+}
+
+// `settle` waits until the server has let go of the connections closed
+// before, so that the 32 new ones are all served.
+figures measure(
+    std::uint16_t port, QByteArray const& request, int scale,
+    std::function<void()> const& settle = [] {}) {
     figures f;
     pipelined_rate(port, request, 1, 2000, 64); // warm-up
-    f.one_connection = pipelined_rate(port, request, 1, 100000 * scale, 128);
-    f.many_connections = pipelined_rate(port, request, 32, 4000 * scale, 16);
-    std::vector<double> const times = round_trips(port, request, 20000 * scale);
+    settle();
+    f.one_connection = pipelined_rate(port, request, 1, 20000 * scale, 128);
+    settle();
+    f.many_connections = pipelined_rate(port, request, 32, 800 * scale, 16);
+    settle();
+    std::vector<double> const times = round_trips(port, request, 4000 * scale);
     f.p50 = percentile(times, 50);
     f.p99 = percentile(times, 99);
     return f;
@@ -73,38 +140,83 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(
         tunnel.server(), [&] { tunnel_port = tunnel.server()->listening_port(); },
         Qt::BlockingQueuedConnection);
-    epoll_echo_server echo;
-    if (tunnel_port == 0 || echo.port() == 0) {
+    epoll_frame_server echo;
+    epoll_frame_server json(json_responder(c, id));
+    if (tunnel_port == 0 || echo.port() == 0 || json.port() == 0) {
         std::fprintf(stderr, "could not start the servers\n");
         return 1;
     }
-    // A sanity check that the tunnel answers what it should.
-    int const fd = connect_loopback(tunnel_port);
-    bool const sound = fd >= 0 && send_all(fd, request.constData(), std::size_t(request.size())) &&
-                       read_frame(fd).contains("\"PrinterListResponse\"");
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (!sound) {
-        std::fprintf(stderr, "the tunnel did not answer the request\n");
+    // A sanity check that the tunnel answers what it should, and the JSON
+    // floor the same bytes.
+    QByteArray const tunnel_reply = one_reply(tunnel_port, request);
+    if (!tunnel_reply.contains("\"PrinterListResponse\"") ||
+        one_reply(json.port(), request) != tunnel_reply) {
+        std::fprintf(stderr, "the servers did not answer the request as expected\n");
         return 1;
     }
 
+    auto const settle = [&tunnel] {
+        std::size_t clients = 1;
+        for (int i = 0; i < 1000 && clients > 0; ++i) {
+            QMetaObject::invokeMethod(
+                tunnel.server(), [&] { clients = tunnel.server()->current_usage().clients; },
+                Qt::BlockingQueuedConnection);
+            if (clients > 0) {
+                ::usleep(1000);
+            }
+        }
+    };
+    // Five rounds, each measuring the three servers one after the other, so
+    // that a busy spell of the machine weighs on all of them alike; the
+    // figures are the medians of the rounds (with the tunnel's spread, the
+    // largest minus the smallest), each ratio the median of the rounds'.
     std::printf("request_size %d bytes\n", request.size());
-    figures const base = measure(echo.port(), request, scale);
-    figures const ours = measure(tunnel_port, request, scale);
-
-    print("echo_pipelined_1_connection", base.one_connection, "requests/s");
-    print("tunnel_pipelined_1_connection", ours.one_connection, "requests/s");
-    print("ratio_pipelined_1_connection", ours.one_connection / base.one_connection, "x");
-    print("echo_pipelined_32_connections", base.many_connections, "requests/s");
-    print("tunnel_pipelined_32_connections", ours.many_connections, "requests/s");
-    print("ratio_pipelined_32_connections", ours.many_connections / base.many_connections, "x");
-    print("echo_round_trip_p50", base.p50, "us");
-    print("tunnel_round_trip_p50", ours.p50, "us");
-    print("ratio_round_trip_p50", ours.p50 / base.p50, "x");
-    print("echo_round_trip_p99", base.p99, "us");
-    print("tunnel_round_trip_p99", ours.p99, "us");
-    print("ratio_round_trip_p99", ours.p99 / base.p99, "x");
+    int const rounds = 5;
+    std::vector<figures> base, floor, ours;
+    for (int round = 0; round < rounds; ++round) {
+        base.push_back(measure(echo.port(), request, scale));
+        floor.push_back(measure(json.port(), request, scale));
+        ours.push_back(measure(tunnel_port, request, scale, settle));
+    }
+    auto of = [](std::vector<figures> const& all, double figures::*field) {
+        std::vector<double> values;
+        for (figures const& f : all) {
+            values.push_back(f.*field);
+        }
+        return median(values);
+    };
+    auto ratio = [&](std::vector<figures> const& to, double figures::*field) {
+        std::vector<double> values;
+        for (std::size_t i = 0; i < ours.size(); ++i) {
+            values.push_back(ours[i].*field / to[i].*field);
+        }
+        return median(values);
+    };
+    auto spread = [](std::vector<figures> const& all, double figures::*field) {
+        double low = 1e300;
+        double high = 0;
+        for (figures const& f : all) {
+            low = std::min(low, f.*field);
+            high = std::max(high, f.*field);
+        }
+        return high - low;
+    };
+    struct row {
+        char const* name;
+        double figures::*field;
+        char const* unit;
+    };
+    for (row const& r :
+         {row{"pipelined_1_connection", &figures::one_connection, "requests/s"},
+          row{"pipelined_32_connections", &figures::many_connections, "requests/s"},
+          row{"round_trip_p50", &figures::p50, "us"}, row{"round_trip_p99", &figures::p99, "us"}}) {
+        std::string const name = r.name;
+        print(("echo_" + name).c_str(), of(base, r.field), r.unit);
+        print(("json_" + name).c_str(), of(floor, r.field), r.unit);
+        print(("tunnel_" + name).c_str(), of(ours, r.field), r.unit);
+        print(("tunnel_" + name + "_spread").c_str(), spread(ours, r.field), r.unit);
+        print(("ratio_" + name).c_str(), ratio(base, r.field), "x");
+        print(("ratio_json_" + name).c_str(), ratio(floor, r.field), "x");
+    }
     return 0;
 }

@@ -62,8 +62,16 @@ void send_error(client_state& state, reply_sink& sink, QString const& connection
                QString::fromStdString(failure.get_message()));
 }
 
-read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink) {
+read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink,
+                           body_budget* budget) {
     while (!state.close_after_write) {
+        if (state.phase == 1 && state.reserved < 0) {
+            std::int64_t const cost = body_cost(state.expected);
+            if (budget != nullptr && !budget->take(cost)) {
+                return read_outcome::over_budget;
+            }
+            state.reserved = budget != nullptr ? cost : 0;
+        }
         std::int64_t const want = state.expected - state.buffer.size();
         if (want > 0) {
             std::int64_t const chunk = std::min({want, max_read_size, source.available()});
@@ -100,6 +108,7 @@ read_outcome read_requests(client_state& state, byte_source& source, reply_sink&
             }
             state.expected = length;
             state.phase = 1;
+            state.reserved = -1;
             continue;
         }
 
@@ -111,6 +120,10 @@ read_outcome read_requests(client_state& state, byte_source& source, reply_sink&
             process_message(std::exchange(state.buffer, QByteArray()), connection_id, failure);
         state.phase = 0;
         state.expected = size_field_length;
+        if (budget != nullptr) {
+            budget->give(state.reserved);
+        }
+        state.reserved = 0;
         if (failure.has_failed()) {
             send_error(state, sink, connection_id, failure);
         } else {

@@ -58,10 +58,29 @@ void send_error(client_state& state, reply_sink& sink, QString const& connection
 void send_error(client_state& state, reply_sink& sink, QString const& connection_id,
                 brano::core::v6::result::stack const& failure);
 
+// The memory that message bodies may take, shared by the clients of one
+// server. A body's share is taken once its size field has been read, before
+// any byte of it, and given back once it has been processed.
+class body_budget {
+public:
+    virtual ~body_budget() = default;
+    // Takes `bytes`; false when they are not to be had now (the body is
+    // then read later).
+    virtual bool take(std::int64_t bytes) = 0;
+    virtual void give(std::int64_t bytes) = 0;
+};
+
+// What a body of `length` bytes costs the budget: the body itself and the
+// parsed document made from it, which is about as large.
+inline constexpr std::int64_t body_cost(std::int64_t length) {
+    return 2 * length;
+}
+
 enum class read_outcome {
     waiting,     // everything available was consumed; more bytes are needed
     closing,     // an error reply was queued; the rest of the input is discarded
     read_failed, // the source reported an error; nothing was queued for it
+    over_budget, // the next body does not fit in the budget now; it is read later
 };
 
 // Consumes what `source` has now: completes the size field and body of each
@@ -69,7 +88,9 @@ enum class read_outcome {
 // `sink`. A failure is answered with send_error; from then on the input is
 // read and discarded. Each read asks only for what the current part still
 // lacks, at most `max_read_size` and at most what is available, so the
-// buffer grows with the bytes that arrived.
-read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink);
+// buffer grows with the bytes that arrived. Without a budget, bodies take
+// what they need.
+read_outcome read_requests(client_state& state, byte_source& source, reply_sink& sink,
+                           body_budget* budget = nullptr);
 
 } // namespace kelvra::tunnel

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace kelvra::tunnel {
@@ -22,7 +23,7 @@ public:
     socket_source(QTcpSocket& socket, client_state const& state) : socket_(socket), state_(state) {}
     std::int64_t available() const override {
         if (!state_.close_after_write &&
-            state_.queued_bytes >= tcp_server::max_queued_reply_bytes) {
+            socket_.bytesToWrite() >= tcp_server::max_queued_reply_bytes) {
             return 0;
         }
         return socket_.bytesAvailable();
@@ -34,14 +35,39 @@ private:
     client_state const& state_;
 };
 
+// Gathers the replies of one read and hands them to the socket together, in
+// order, once the read is over or the batch has grown to `batch_bytes`, so
+// that the socket's count of bytes to write never lags far behind.
 class socket_sink final : public reply_sink {
 public:
+    static constexpr int batch_bytes = 64 * 1024;
+
     socket_sink(tcp_server& server, QTcpSocket& socket) : server_(server), socket_(socket) {}
-    void reply(QByteArray frame) override { server_.enqueue(&socket_, std::move(frame)); }
+    ~socket_sink() override { hand_on(); }
+    socket_sink(socket_sink const&) = delete;
+    socket_sink& operator=(socket_sink const&) = delete;
+
+    void reply(QByteArray frame) override {
+        if (batch_.isEmpty()) {
+            batch_ = std::move(frame);
+        } else {
+            batch_.append(frame);
+        }
+        if (batch_.size() >= batch_bytes) {
+            hand_on();
+        }
+    }
+    void hand_on() {
+        if (!batch_.isEmpty()) {
+            server_.enqueue(&socket_, batch_);
+            batch_.clear();
+        }
+    }
 
 private:
     tcp_server& server_;
     QTcpSocket& socket_;
+    QByteArray batch_;
 };
 
 } // namespace
@@ -110,28 +136,44 @@ void tcp_server::on_ready_read() {
         return;
     }
     serve(socket, it->second);
+    flush(socket);
 }
 
 void tcp_server::serve(QTcpSocket* socket, client_state& state) {
     socket_source source(*socket, state);
     socket_sink sink(*this, *socket);
-    if (read_requests(state, source, sink) == read_outcome::read_failed) {
+    read_outcome const outcome = read_requests(state, source, sink, this);
+    sink.hand_on();
+    if (outcome == read_outcome::read_failed) {
         qCDebug(tunnel_log) << "read error" << socket->errorString();
         send_error(socket, socket->errorString(), 0, QString());
         return;
     }
-    state.paused = !state.close_after_write && state.queued_bytes >= max_queued_reply_bytes &&
-                   socket->bytesAvailable() > 0;
-    // An unfinished message must keep arriving; a paused peer is waited for.
+    state.over_budget = outcome == read_outcome::over_budget;
+    if (state.over_budget &&
+        std::find(over_budget_.begin(), over_budget_.end(), socket) == over_budget_.end()) {
+        qCDebug(tunnel_log) << "body of" << state.expected << "bytes waits for the budget";
+        over_budget_.push_back(socket);
+    }
+    state.paused = !state.close_after_write && !state.over_budget &&
+                   socket->bytesToWrite() >= max_queued_reply_bytes && socket->bytesAvailable() > 0;
+    // An unfinished message must keep arriving; a paused peer, and one whose
+    // body waits for the budget, is waited for.
     bool const unfinished =
         !state.close_after_write && (state.phase == 1 || !state.buffer.isEmpty());
-    if (unfinished && !state.paused) {
+    if (unfinished && !state.paused && !state.over_budget) {
         state.stall_timer->start();
     } else {
         state.stall_timer->stop();
     }
     if (state.paused) {
         qCDebug(tunnel_log) << "peer does not read its replies; reading paused";
+    }
+}
+
+void tcp_server::flush(QTcpSocket* socket) {
+    if (socket->bytesToWrite() > 0) {
+        socket->flush();
     }
 }
 
@@ -147,25 +189,61 @@ void tcp_server::on_bytes_written(qint64 bytes) {
         send_error(socket, socket->errorString(), 0, QString());
         return;
     }
-    if (!state.writing || state.write_queue.empty()) {
-        return;
-    }
-    state.written += bytes;
-    if (state.written < state.write_queue.front().size()) {
-        return; // the rest of the frame follows in later notices
-    }
-    state.queued_bytes -= state.write_queue.front().size();
-    state.write_queue.pop_front();
-    state.writing = false;
-    if (!state.write_queue.empty()) {
-        write_first(socket, state);
-    } else if (state.close_after_write) {
+    if (socket->bytesToWrite() == 0 && state.close_after_write) {
         qCDebug(tunnel_log) << "closing after error reply";
         socket->disconnectFromHost();
         return;
     }
-    if (state.paused && state.queued_bytes < max_queued_reply_bytes) {
+    if (state.paused && socket->bytesToWrite() < max_queued_reply_bytes) {
         serve(socket, state); // the peer took its replies: go on reading
+    }
+}
+
+bool tcp_server::fits(std::int64_t bytes) const {
+    // A body alone always goes ahead, so that every body can be read
+    // whatever the budget.
+    return budget_used_ == 0 || bytes <= body_budget_ - budget_used_;
+}
+
+bool tcp_server::take(std::int64_t bytes) {
+    if (!fits(bytes)) {
+        return false;
+    }
+    budget_used_ += bytes;
+    return true;
+}
+
+void tcp_server::give(std::int64_t bytes) {
+    budget_used_ -= bytes;
+    // The waiting peers are served from the event loop, not from within the
+    // reader that gave its share back.
+    if (!over_budget_.empty() && !resume_queued_) {
+        resume_queued_ = true;
+        QMetaObject::invokeMethod(this, &tcp_server::resume_over_budget, Qt::QueuedConnection);
+    }
+}
+
+void tcp_server::resume_over_budget() {
+    resume_queued_ = false;
+    // In the order they came, each peer whose body fits now; the others wait
+    // for the next share given back.
+    for (std::size_t i = 0; i < over_budget_.size();) {
+        QTcpSocket* const socket = over_budget_[i];
+        auto const it = clients_.find(socket);
+        if (it == clients_.end()) {
+            over_budget_.erase(over_budget_.begin() + std::ptrdiff_t(i));
+            continue;
+        }
+        if (!fits(body_cost(it->second.expected))) {
+            ++i;
+            continue;
+        }
+        over_budget_.erase(over_budget_.begin() + std::ptrdiff_t(i));
+        serve(socket, it->second);
+        flush(socket);
+        // Serving may have queued this peer again, or closed others; start
+        // over from the first that still waits.
+        i = 0;
     }
 }
 
@@ -174,7 +252,16 @@ void tcp_server::on_disconnected() {
     if (socket == nullptr) {
         return;
     }
-    clients_.erase(socket);
+    auto const it = clients_.find(socket);
+    if (it != clients_.end()) {
+        over_budget_.erase(std::remove(over_budget_.begin(), over_budget_.end(), socket),
+                           over_budget_.end());
+        std::int64_t const reserved = std::max<std::int64_t>(it->second.reserved, 0);
+        clients_.erase(it);
+        if (reserved > 0) {
+            give(reserved);
+        }
+    }
     socket->deleteLater();
 }
 
@@ -187,16 +274,16 @@ void tcp_server::on_finished() {
     }
 }
 
-void tcp_server::enqueue(QTcpSocket* socket, QByteArray frame) {
+void tcp_server::enqueue(QTcpSocket* socket, QByteArray const& frame) {
     auto const it = clients_.find(socket);
     if (it == clients_.end()) {
         return;
     }
-    client_state& state = it->second;
-    state.queued_bytes += frame.size();
-    state.write_queue.push_back(std::move(frame));
-    if (!state.writing) {
-        write_first(socket, state);
+    // The socket keeps the bytes in order until the system takes them, and
+    // hands on what it holds in one write.
+    if (socket->write(frame) != frame.size()) {
+        // Only a socket that is already closing refuses bytes.
+        qCDebug(tunnel_log) << "reply not taken by the socket" << socket->errorString();
     }
 }
 
@@ -216,20 +303,16 @@ tcp_server::usage tcp_server::current_usage() const {
     for (auto const& entry : clients_) {
         u.buffered_bytes += entry.second.buffer.size();
         u.buffered_capacity += entry.second.buffer.capacity();
-        u.queued_reply_bytes += entry.second.queued_bytes;
+        u.queued_reply_bytes += entry.first->bytesToWrite();
         u.paused_clients += entry.second.paused ? 1 : 0;
+        u.over_budget_clients += entry.second.over_budget ? 1 : 0;
     }
+    u.budget_used = budget_used_;
     return u;
 }
 
 quint16 tcp_server::listening_port() const {
     return server_->isListening() ? server_->serverPort() : quint16(0);
-}
-
-void tcp_server::write_first(QTcpSocket* socket, client_state& state) {
-    state.written = 0;
-    state.writing = true;
-    socket->write(state.write_queue.front());
 }
 
 void tcp_server::drop_unknown(QTcpSocket* socket, char const* notice) {

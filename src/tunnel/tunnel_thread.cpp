@@ -26,10 +26,11 @@ void make_shared_objects() {
 
 } // namespace
 
-tunnel_thread::tunnel_thread(quint16 port, int stall_timeout_ms)
+tunnel_thread::tunnel_thread(quint16 port, int stall_timeout_ms, std::int64_t body_budget)
     : server_(std::make_unique<tcp_server>(port)) {
     make_shared_objects();
     server_->set_stall_timeout(stall_timeout_ms);
+    server_->set_body_budget(body_budget);
     thread_.setObjectName(QStringLiteral("kelvra-tunnel"));
     server_->moveToThread(&thread_);
     QObject::connect(&thread_, &QThread::started, server_.get(), &tcp_server::listen);

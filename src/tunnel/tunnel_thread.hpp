@@ -4,6 +4,7 @@
 
 #include <QThread>
 
+#include <cstdint>
 #include <memory>
 
 namespace kelvra::tunnel {
@@ -20,7 +21,8 @@ namespace kelvra::tunnel {
 class tunnel_thread {
 public:
     explicit tunnel_thread(quint16 port,
-                           int stall_timeout_ms = tcp_server::default_stall_timeout_ms);
+                           int stall_timeout_ms = tcp_server::default_stall_timeout_ms,
+                           std::int64_t body_budget = tcp_server::default_body_budget);
     ~tunnel_thread();
     tunnel_thread(tunnel_thread const&) = delete;
     tunnel_thread& operator=(tunnel_thread const&) = delete;

@@ -46,6 +46,72 @@ private slots:
         }
     }
 
+    // Replies that wait together leave together: the peer still gets each
+    // frame whole, in request order, and the error reply last, before the
+    // connection closes.
+    void pipelined_replies_arrive_whole_and_in_order() {
+        QString const large = registered(three_printer_connection(300000));
+        QString const empty = registered(kelvra::connection{});
+        QByteArray pipeline;
+        QByteArray expected;
+        for (int i = 0; i < 600; ++i) {
+            QString const& id = i % 150 == 7 ? large : i % 3 == 0 ? empty : id_;
+            pipeline += printer_list_request(id);
+            expected += &id == &empty ? frame_of("{\"connection_id\":\"" + id.toLatin1() +
+                                                 "\",\"kind\":\"PrinterListResponse\","
+                                                 "\"printers\":[],\"version\":1}")
+                                      : three_printer_reply(id, &id == &large ? 300000 : 0);
+        }
+        pipeline += frame_of("[]") + printer_list_request(id_);
+        expected += error_reply("", 2, json_not_object);
+        client c;
+        QVERIFY(c.connect_to(port_));
+        QVERIFY(c.send(pipeline));
+        QByteArray const got = c.read(expected.size());
+        QCOMPARE(got.size(), expected.size());
+        QVERIFY(got == expected);
+        QVERIFY(c.closed_silently());
+    }
+
+    // Bodies of all peers share one budget. A body that does not fit waits,
+    // with its peer's input, until another has been answered or its peer has
+    // left; smaller ones that fit go ahead. None is refused.
+    void bodies_wait_for_the_budget() {
+        int const padding = 300000;
+        std::int64_t const budget = 1024 * 1024; // one such body at a time
+        tunnel_thread small(0, tcp_server::default_stall_timeout_ms, budget);
+        quint16 const port = port_of(small);
+        QByteArray const body =
+            request_json(id_.toLatin1(), "PrinterListRequest",
+                         "\"version\":1,\"padding\":\"" + QByteArray(padding, 'x') + "\"");
+        QByteArray const request = frame_of(body);
+        std::vector<std::unique_ptr<client>> peers;
+        for (int i = 0; i < 4; ++i) {
+            peers.push_back(std::make_unique<client>());
+            QVERIFY(peers.back()->connect_to(port));
+            QVERIFY(peers.back()->send(request.left(request.size() / 2)));
+            QTRY_COMPARE(usage_of(small).budget_used, 2 * std::int64_t(body.size()));
+            QTRY_COMPARE(usage_of(small).over_budget_clients, std::size_t(i));
+        }
+        auto const held = usage_of(small);
+        QVERIFY(held.buffered_bytes <= body.size());
+        client quick;
+        QVERIFY(quick.connect_to(port));
+        QVERIFY(quick.send(printer_list_request(id_)));
+        QCOMPARE(quick.read(sound_.size()), sound_);
+        // The peer being read leaves: its share goes to the next.
+        peers.erase(peers.begin());
+        QTRY_COMPARE(usage_of(small).over_budget_clients, std::size_t(2));
+        QCOMPARE(usage_of(small).budget_used, held.budget_used);
+        for (auto& peer : peers) {
+            QVERIFY(peer->send(request.mid(request.size() / 2) + printer_list_request(id_)));
+        }
+        for (auto& peer : peers) {
+            QCOMPARE(peer->read(sound_.size() * 2), sound_ + sound_);
+        }
+        QCOMPARE(usage_of(small).budget_used, std::int64_t(0));
+    }
+
     void largest_body_is_answered_and_an_error_closes() {
         QByteArray body =
             request_json(id_.toLatin1(), "PrinterListRequest", "\"version\":1,\"padding\":\"");

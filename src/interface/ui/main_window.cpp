@@ -185,7 +185,7 @@ void MainWindow::refresh_sessions() {
     form_->btn_exportar->setEnabled(!sessions.isEmpty());
     for (session const& s : sessions) {
         form_->widget_sessions->add_session(s, false);
-        auto* action = new QAction(s.nome, this);
+        auto* action = new QAction(s.nome, sessions_menu_);
         connect(action, &QAction::triggered, this, [this, c = connection::from_session(s)] {
             result::stack opening;
             manager::instance().open(c, opening);

@@ -200,6 +200,10 @@ private slots:
         QMenu* submenu = w.tray_menu()->actions()[0]->menu();
         QCOMPARE(texts(submenu->actions()), (QStringList{"Alpha", "beta"}));
         QVERIFY(find<QPushButton>(w, "btn_exportar")->isEnabled());
+        // A refresh replaces the submenu's entries and leaves none behind.
+        int const actions = w.findChildren<QAction*>().size();
+        w.refresh_sessions();
+        QCOMPARE(w.findChildren<QAction*>().size(), actions);
 
         QString const hold = records_.filePath(QStringLiteral("hold"));
         QVERIFY(kelvra::testing::write_file(hold, {}));

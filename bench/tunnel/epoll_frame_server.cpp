@@ -1,4 +1,4 @@
-#include "epoll_echo_server.hpp"
+#include "epoll_frame_server.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace kelvra::bench {
@@ -43,7 +44,7 @@ bool flush(int fd, connection& c) {
 
 } // namespace
 
-epoll_echo_server::epoll_echo_server() {
+epoll_frame_server::epoll_frame_server(responder respond) : respond_(std::move(respond)) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -67,7 +68,7 @@ epoll_echo_server::epoll_echo_server() {
     thread_ = std::thread([this] { run(); });
 }
 
-epoll_echo_server::~epoll_echo_server() {
+epoll_frame_server::~epoll_frame_server() {
     if (thread_.joinable()) {
         std::uint64_t const one = 1;
         [[maybe_unused]] ssize_t const n = ::write(stop_fd_, &one, sizeof one);
@@ -80,7 +81,7 @@ epoll_echo_server::~epoll_echo_server() {
     }
 }
 
-void epoll_echo_server::run() {
+void epoll_frame_server::run() {
     std::map<int, connection> connections;
     std::vector<char> chunk(65536);
     epoll_event events[64];
@@ -131,7 +132,7 @@ void epoll_echo_server::run() {
                     closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
                     break;
                 }
-                // Echo every complete frame.
+                // Answer every complete frame.
                 std::size_t used = 0;
                 while (c.in.size() - used >= 4) {
                     std::uint32_t length = 0;
@@ -144,8 +145,12 @@ void epoll_echo_server::run() {
                     if (c.in.size() - used < 4 + std::size_t(length)) {
                         break;
                     }
-                    c.out.insert(c.out.end(), c.in.begin() + std::ptrdiff_t(used),
-                                 c.in.begin() + std::ptrdiff_t(used + 4 + length));
+                    if (respond_) {
+                        respond_(c.in.data() + used + 4, length, c.out);
+                    } else {
+                        c.out.insert(c.out.end(), c.in.begin() + std::ptrdiff_t(used),
+                                     c.in.begin() + std::ptrdiff_t(used + 4 + length));
+                    }
                     used += 4 + length;
                 }
                 c.in.erase(c.in.begin(), c.in.begin() + std::ptrdiff_t(used));
