@@ -13,6 +13,8 @@
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/dialog_configuracoes.hpp"
 #include "interface/preferences/style.hpp"
+#include "interface/sessions/dialog_criar_atalhos.hpp"
+#include "interface/sessions/dialog_exportar.hpp"
 #include "interface/show_error.hpp"
 #include "sessions/session_store.hpp"
 
@@ -290,7 +292,8 @@ void MainWindow::create_session_desktop_shortcut() {
 }
 
 void MainWindow::on_btn_exportar_clicked() {
-    qCDebug(core_log) << "export not available";
+    interface::sessions::dialog_exportar dialog(this);
+    dialog.exec();
 }
 
 void MainWindow::on_btn_importar_clicked() {
@@ -312,20 +315,23 @@ void MainWindow::on_btn_configuracoes_clicked() {
 
 void MainWindow::unlock() {
     form_->btn_configuracoes->setEnabled(false);
-    for (QPushButton* button :
-         {form_->btn_importar, form_->btn_exportar, form_->btn_alterar, form_->btn_excluir}) {
+    for (QPushButton* button : {form_->btn_importar, form_->btn_exportar, form_->btn_alterar,
+                                form_->btn_excluir, form_->btn_criar_atalhos}) {
         button->show();
     }
 }
 
 void MainWindow::on_btn_criar_atalhos_clicked() {
     result::stack status;
-    load_sessions(status);
+    QVector<session> const sessions = load_sessions(status);
     if (status.has_failed()) {
         show_error(this, QStringLiteral("Erro ao carregar a lista de sessões"), status);
         return;
     }
-    qCDebug(core_log) << "shortcuts dialog not available";
+    while_disabled([&] {
+        interface::sessions::dialog_criar_atalhos dialog(sessions, this);
+        dialog.exec();
+    });
 }
 
 void MainWindow::show_context_menu(QPoint const& pos) {
