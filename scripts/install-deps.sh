@@ -22,6 +22,8 @@ PACKAGES=(
     # the workstation's printers for the session editor's tests (a private
     # cupsd), and the checker of the desktop entries the installer writes
     cups-daemon cups-client desktop-file-utils
+    # a small tray on the virtual screen for the tray menu's picture
+    trayer
 )
 
 missing=()

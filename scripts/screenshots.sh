@@ -2,7 +2,8 @@
 # Builds Kelvra (Release, as the run script does), installs it into a
 # temporary folder and takes pictures of the real program on a virtual X
 # server: the main window in the light and the dark theme, with a few saved
-# sessions, and the error box with its details for a malformed session file.
+# sessions, the tray menu with its sessions submenu, and the error box with
+# its details for a malformed session file.
 # Usage: scripts/screenshots.sh [OUTPUT_DIR]   (default build/screenshots)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -85,6 +86,41 @@ for theme in light dark; do
     shoot Kelvra "janela-$theme.png"
     stop_kelvra
 done
+
+# The tray menu: a small tray panel in the screen's corner holds the icon; a
+# right click opens the menu and a click on "Sessões" its submenu.
+trayer --edge bottom --align right --widthtype pixel --width 32 --heighttype pixel \
+    --height 32 --transparent false >"$work/trayer.log" 2>&1 &
+trayer_pid=$!
+start_kelvra
+if ! window="$(kelvra_wait_for_window Kelvra)"; then
+    echo "screenshots: no window \"Kelvra\" appeared; Kelvra said:" >&2
+    cat "$work/kelvra.log" >&2
+    exit 1
+fi
+xdotool windowmove --sync "$window" 0 0
+sleep 1
+before="$(xdotool search --onlyvisible --class kelvra 2>/dev/null | sort)"
+xdotool mousemove 1264 784 click 3
+menu=""
+for _ in $(seq 1 50); do
+    menu="$(comm -13 <(echo "$before") \
+        <(xdotool search --onlyvisible --class kelvra 2>/dev/null | sort) | head -n 1)"
+    [[ -n "$menu" ]] && break
+    sleep 0.1
+done
+if [[ -z "$menu" ]]; then
+    echo "screenshots: the tray menu did not open" >&2
+else
+    eval "$(xdotool getwindowgeometry --shell "$menu")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + 12)) click 1
+    sleep 1
+    xwd -silent -root | /usr/bin/convert xwd:- -crop 560x260+720+540 "png:$out/bandeja.png"
+    echo "$out/bandeja.png"
+fi
+stop_kelvra
+kill "$trayer_pid" 2>/dev/null || true
+wait "$trayer_pid" 2>/dev/null || true
 
 # A session file that is not JSON: opening a session by name lists them all
 # and reports the file with the cause of the failure.

@@ -190,10 +190,6 @@ private slots:
         QCOMPARE(dialog.size(), QSize(201, 78));
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
         QVERIFY(ok->isDefault() && ok->autoDefault());
-        // Announced with its label, reached in order from the keyboard.
-        QCOMPARE(label->buddy(), combo);
-        QCOMPARE(combo->nextInFocusChain(), ok);
-        QCOMPARE(ok->nextInFocusChain(), cancel);
     }
 
     // Each item applies its sheet and replaces the whole file; "Cancelar"

@@ -2,7 +2,9 @@
 #include "core/version.hpp"
 #include "interface/help/about.hpp"
 #include "interface/help/dialog_manuals.hpp"
+#include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/dialog_configuracoes.hpp"
+#include "support/keyboard.hpp"
 
 #include <brano/core/v6/converter.hpp>
 
@@ -56,6 +58,31 @@ private slots:
             }
         }
         QFAIL("no such object");
+    }
+
+    // Every stop of the Tab key, as a screen reader announces it.
+    void keyboard_data() {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QStringList>("spoken");
+        QTest::newRow("settings") << "dialog_configuracoes"
+                                  << QStringList{"Senha", "Cancelar", "Ok"};
+        QTest::newRow("appearance") << "dialog_aparencia" << QStringList{"Tema:", "Ok", "Cancelar"};
+        QTest::newRow("manuals") << "dialog_manuals"
+                                 << QStringList{"Manuais", "Configuração Servidor Remoto"};
+        QTest::newRow("about") << "about" << QStringList{};
+    }
+    void keyboard() {
+        QFETCH(QString, form);
+        std::unique_ptr<QDialog> dialog;
+        if (form == "dialog_configuracoes")
+            dialog = std::make_unique<preferences::dialog_configuracoes>(nullptr);
+        else if (form == "dialog_aparencia")
+            dialog = std::make_unique<preferences::dialog_aparencia>(QString(), nullptr);
+        else if (form == "dialog_manuals")
+            dialog = std::make_unique<help::dialog_manuals>(nullptr);
+        else
+            dialog = std::make_unique<help::about>(nullptr);
+        QTEST(kelvra::testing::read_by_keyboard(*dialog), "spoken");
     }
 
     void password_rule_data() {

@@ -1,5 +1,6 @@
 #include "core/result_metatype.hpp"
 #include "interface/show_error.hpp"
+#include "support/keyboard.hpp"
 
 #include <QApplication>
 #include <QClipboard>
@@ -121,11 +122,13 @@ private slots:
                  << QString::number(box && box->icon() == QMessageBox::Warning)
                  << QString::number(box ? box->buttons().size() : 0)
                  << QString::number(box && box->buttonRole(more) == QMessageBox::HelpRole &&
-                                    box->button(QMessageBox::Ok));
+                                    box->button(QMessageBox::Ok))
+                 << kelvra::testing::read_by_keyboard(*window).join('|');
             answer([&seen, window](QWidget* details) {
                 auto* const text = details->findChild<QTextEdit*>("te_detalhes");
                 details->findChild<QPushButton*>("btn_copiar")->click();
-                seen << QString::number(window->isVisible()) << details->windowTitle()
+                seen << kelvra::testing::read_by_keyboard(*details).join('|')
+                     << QString::number(window->isVisible()) << details->windowTitle()
                      << QApplication::clipboard()->text()
                      << QString::number(text->isReadOnly() && text->textCursor().hasSelection());
                 return QString("btn_ok");
@@ -136,7 +139,8 @@ private slots:
 
         // The box closes before the details show; the copy keeps the empty
         // line between items and the indented arguments, and renders markup.
-        QCOMPARE(seen, QStringList({"Error", summary, "1", "2", "1", "0", "Detalhes do erro",
+        QCOMPARE(seen, QStringList({"Error", summary, "1", "2", "1", "OK|Mostrar Mais",
+                                    "Detalhes do erro|Copiar|Ok", "0", "Detalhes do erro",
                                     "Category.: kelvra-teste\nMessage..: Primeira falha\n"
                                     "Arguments:\n   path: /tmp/ç\n\nCategory.: kelvra-teste\n"
                                     "Message..: Falha em arquivo & pasta",

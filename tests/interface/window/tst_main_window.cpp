@@ -3,6 +3,7 @@
 #include "interface/resources.hpp"
 #include "interface/ui/main_window.hpp"
 #include "interface/ui/widget_session_list.hpp"
+#include "support/keyboard.hpp"
 #include "support/machine_identity.hpp"
 #include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
@@ -156,10 +157,12 @@ private slots:
         // An empty store: nothing to export, no sessions in the tray.
         QVERIFY(!find<QPushButton>(w, "btn_exportar")->isEnabled());
         QVERIFY(!w.tray_menu()->actions()[0]->menu()->isEnabled());
+        QCOMPARE(kelvra::testing::read_by_keyboard(w),
+                 (QStringList{"Sessões", "Novo", "Configurações"}));
     }
 
     void settings_password_unlocks() {
-        store({});
+        store({QStringLiteral("Vendas")});
         MainWindow w;
         w.show();
         QTimer::singleShot(0, [] {
@@ -176,6 +179,12 @@ private slots:
              {"btn_importar", "btn_exportar", "btn_alterar", "btn_excluir", "btn_criar_atalhos"}) {
             QVERIFY2(find<QPushButton>(w, name)->isVisible(), name);
         }
+        auto* list = find<QListWidget>(w, "lw_sessions");
+        list->setCurrentRow(0);
+        emit list->itemClicked(list->item(0));
+        QCOMPARE(kelvra::testing::read_by_keyboard(w),
+                 (QStringList{"Sessões", "Novo", "Alterar", "Excluir", "Exportar ...",
+                              "Importar ...", "Criar atalhos"}));
     }
 
     // Sorted list and tray submenu; a double click opens through the
