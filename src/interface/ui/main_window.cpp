@@ -13,8 +13,10 @@
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/dialog_configuracoes.hpp"
 #include "interface/preferences/style.hpp"
+#include "interface/sessions/dialog_alterar.hpp"
 #include "interface/sessions/dialog_criar_atalhos.hpp"
 #include "interface/sessions/dialog_exportar.hpp"
+#include "interface/sessions/dialog_novo.hpp"
 #include "interface/show_error.hpp"
 #include "sessions/session_store.hpp"
 
@@ -213,9 +215,12 @@ void MainWindow::open_connection(QString const& name) {
 }
 
 void MainWindow::on_btn_novo_clicked() {
-    // The session editor arrives with its own change; until then "Novo"
-    // has nothing to open.
-    qCDebug(core_log) << "session editor not available";
+    while_disabled([&] {
+        interface::sessions::dialog_novo dialog(this);
+        if (dialog.exec() == QDialog::Accepted) {
+            refresh_sessions();
+        }
+    });
 }
 
 void MainWindow::on_btn_alterar_clicked() {
@@ -224,7 +229,12 @@ void MainWindow::on_btn_alterar_clicked() {
                QStringLiteral("Selecione uma sessão para alterar"));
         return;
     }
-    qCDebug(core_log) << "session editor not available";
+    while_disabled([&] {
+        interface::sessions::dialog_alterar dialog(form_->widget_sessions->current_session(), this);
+        if (dialog.exec() == QDialog::Accepted) {
+            refresh_sessions();
+        }
+    });
 }
 
 void MainWindow::on_btn_excluir_clicked() {
