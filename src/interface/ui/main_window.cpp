@@ -16,6 +16,7 @@
 #include "interface/sessions/dialog_alterar.hpp"
 #include "interface/sessions/dialog_criar_atalhos.hpp"
 #include "interface/sessions/dialog_exportar.hpp"
+#include "interface/sessions/dialog_importar.hpp"
 #include "interface/sessions/dialog_novo.hpp"
 #include "interface/show_error.hpp"
 #include "sessions/session_store.hpp"
@@ -313,7 +314,10 @@ void MainWindow::on_btn_importar_clicked() {
     if (file.isEmpty()) {
         return;
     }
-    qCDebug(core_log) << "import not available";
+    interface::sessions::dialog_importar dialog(file, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        refresh_sessions();
+    }
 }
 
 void MainWindow::on_btn_configuracoes_clicked() {

@@ -1,0 +1,205 @@
+// Import and desktop shortcuts, driven through their dialogs offscreen from a
+// temporary installation (the test program copies itself into one).
+#include "interface/resources.hpp"
+#include "interface/sessions/dialog_criar_atalhos.hpp"
+#include "interface/sessions/dialog_importar.hpp"
+#include "sessions/session_store.hpp"
+#include "sessions/session_transfer.hpp"
+#include "support/machine_identity.hpp"
+#include "support/test_environment.hpp"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+using namespace kelvra::interface::sessions;
+
+namespace {
+
+// Runs `act` on the next modal window called `name` (any message box when
+// empty), once it is up.
+void on_next_modal(QString const& name, std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, [name, act] {
+        QWidget* w = QApplication::activeModalWidget();
+        bool const match =
+            w != nullptr &&
+            (name.isEmpty() ? qobject_cast<QMessageBox*>(w) != nullptr : w->objectName() == name);
+        match ? act(w) : on_next_modal(name, act);
+    });
+}
+
+// Answers the next message box with the button `text`, logging the box as
+// "title|text|buttons, the default one starred".
+void answer_box(QString const& text, QStringList* log) {
+    on_next_modal({}, [text, log](QWidget* w) {
+        auto* box = static_cast<QMessageBox*>(w);
+        QStringList buttons;
+        QAbstractButton* chosen = nullptr;
+        QList<QAbstractButton*> shown = box->buttons(); // as laid out, left to right
+        std::sort(shown.begin(), shown.end(),
+                  [](auto* a, auto* b) { return a->geometry().x() < b->geometry().x(); });
+        for (QAbstractButton* b : shown) {
+            QString const label = b->text().remove(QLatin1Char('&'));
+            buttons << label + (b == box->defaultButton() ? QStringLiteral("*") : QString());
+            chosen = label == text ? b : chosen;
+        }
+        *log << box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|') +
+                    buttons.join(QLatin1Char(','));
+        QVERIFY2(chosen, qPrintable(text));
+        chosen->click();
+    });
+}
+
+template <class T> T* child(QWidget* w, char const* name) {
+    return w->findChild<T*>(QLatin1String(name));
+}
+
+kelvra::session sample(QString const& name) {
+    kelvra::session s;
+    s.nome = name;
+    s.host = QStringLiteral("mirtel");
+    s.porta = 2222;
+    s.usuario = QStringLiteral("op");
+    s.key = QStringLiteral("sealed-elsewhere");
+    s.caminho = QStringLiteral("/srv");
+    s.comando = QStringLiteral("menu");
+    return s;
+}
+
+} // namespace
+
+class tst_transfer_dialogs : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<kelvra::testing::machine_identity> identity_;
+    kelvra::testing::isolated_home home_;
+    QTemporaryDir dir_;
+    QStringList log_;
+
+    QString import_file(QStringList const& names) {
+        QVector<kelvra::session> sessions;
+        for (QString const& name : names) {
+            sessions << sample(name);
+        }
+        QString const file = dir_.filePath(QStringLiteral("import.json"));
+        brano::core::v6::result::stack status;
+        kelvra::write_export_document(file, sessions, status);
+        return status.has_failed() ? QString() : file;
+    }
+
+    QStringList stored() {
+        brano::core::v6::result::stack status;
+        QStringList names;
+        for (kelvra::session const& s : kelvra::load_sessions(status)) {
+            names << s.nome + QLatin1Char(' ') + s.host;
+        }
+        return names;
+    }
+
+private slots:
+    void initTestCase() {
+        identity_ = std::make_unique<kelvra::testing::machine_identity>();
+        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+    }
+
+    void init() { log_.clear(); }
+
+    // Nothing checked is refused; each checked session opens a pre-filled
+    // "Nova sessão", and the one cancelled there is skipped.
+    void import_opens_a_new_session_per_checked_one() {
+        dialog_importar dialog(import_file({"A", "B", "C"}), nullptr);
+        QVERIFY(!dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+        on_next_modal(QStringLiteral("dialog_importar"), [this](QWidget* w) {
+            auto* list = child<QListWidget>(w, "lw_sessions");
+            QCOMPARE(list->count(), 3);
+            for (int i = 0; i < 3; ++i) {
+                QCOMPARE(list->item(i)->checkState(), Qt::Unchecked);
+            }
+            answer_box(QStringLiteral("OK"), &log_);
+            child<QPushButton>(w, "btn_importar")->click();
+            list->item(0)->setCheckState(Qt::Checked);
+            list->item(2)->setCheckState(Qt::Checked);
+            on_next_modal(QStringLiteral("dialog_novo"), [this](QWidget* first) {
+                log_ << child<QLineEdit>(first, "le_nome")->text();
+                child<QPushButton>(first, "btn_cancelar")->click();
+                on_next_modal(QStringLiteral("dialog_novo"), [this](QWidget* second) {
+                    log_ << child<QLineEdit>(second, "le_nome")->text();
+                    QCOMPARE(child<QLineEdit>(second, "le_senha")->text(), QString());
+                    child<QLineEdit>(second, "le_senha")->setText(QStringLiteral("s3nh@"));
+                    child<QPushButton>(second, "btn_ok")->click();
+                });
+            });
+            child<QPushButton>(w, "btn_importar")->click();
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(log_,
+                 (QStringList{"Erro|Selecione ao menos uma sessão para importar|OK*", "A", "C"}));
+        QCOMPARE(stored(), QStringList{"C mirtel"});
+    }
+
+    // "Cancelar" and the Escape key both ask; "Não" stays, "Sim" leaves.
+    void leaving_the_import_asks_first() {
+        dialog_importar dialog(import_file({"A"}), nullptr);
+        on_next_modal(QStringLiteral("dialog_importar"), [this](QWidget* w) {
+            answer_box(QStringLiteral("Não"), &log_);
+            child<QPushButton>(w, "btn_cancelar")->click();
+            QVERIFY(w->isVisible());
+            answer_box(QStringLiteral("Sim"), &log_);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QString const question = QStringLiteral(
+            "Cancelar Importação|Tem certeza que deseja interromper a importação ?|Não,Sim*");
+        QCOMPARE(log_, (QStringList{question, question}));
+    }
+
+    // All entries start checked and a click toggles one; a launcher that
+    // cannot be written is reported and the next one still written.
+    void shortcuts_for_the_checked_sessions() {
+        QString const desktop = home_.home() + QStringLiteral("/Desktop/");
+        QVERIFY(QDir().mkpath(desktop + QStringLiteral("C.desktop"))); // in the way
+        dialog_criar_atalhos dialog({sample("A"), sample("B"), sample("C"), sample("D")}, nullptr);
+        dialog.show();
+        auto* list = child<QListWidget>(&dialog, "listWidget");
+        QCOMPARE(list->count(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(list->item(i)->checkState(), Qt::Checked);
+        }
+        QRect const b = list->visualItemRect(list->item(1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          b.center() + QPoint(b.width() / 4, 0));
+        QCOMPARE(list->item(1)->checkState(), Qt::Unchecked);
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        answer_box(QStringLiteral("OK"), &log_);
+        child<QPushButton>(&dialog, "btn_confirmar")->click();
+        QCOMPARE(finished.value(0).value(0).toInt(), int(QDialog::Rejected));
+        QCOMPARE(log_.value(0).section(QLatin1Char('|'), 0, 1),
+                 QStringLiteral("Error|Erro ao criar atalho da sessão 'C'"));
+        QStringList const written = QDir(desktop).entryList(QDir::Files);
+        QCOMPARE(written, (QStringList{"A.desktop", "D.desktop"}));
+        QVERIFY(
+            kelvra::testing::read_file(desktop + QStringLiteral("D.desktop")).contains("--load=D"));
+    }
+};
+
+int main(int argc, char** argv) {
+    if (!kelvra::testing::in_installation()) {
+        QCoreApplication probe(argc, argv);
+        return kelvra::testing::run_installed(QStringLiteral("bin/tst_transfer_dialogs"));
+    }
+    kelvra::interface::register_resources();
+    QApplication application(argc, argv);
+    tst_transfer_dialogs test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_transfer_dialogs.moc"
