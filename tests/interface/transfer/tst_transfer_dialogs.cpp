@@ -26,14 +26,20 @@ using namespace kelvra::interface::sessions;
 namespace {
 
 // Runs `act` on the next modal window called `name` (any message box when
-// empty), once it is up.
+// empty), once it is up; the window is closed if `act` failed.
 void on_next_modal(QString const& name, std::function<void(QWidget*)> act) {
     QTimer::singleShot(0, [name, act] {
         QWidget* w = QApplication::activeModalWidget();
         bool const match =
             w != nullptr &&
             (name.isEmpty() ? qobject_cast<QMessageBox*>(w) != nullptr : w->objectName() == name);
-        match ? act(w) : on_next_modal(name, act);
+        if (!match) {
+            return on_next_modal(name, act);
+        }
+        act(w);
+        if (QTest::currentTestFailed()) {
+            static_cast<QDialog*>(w)->done(QDialog::Rejected); // do not hang on a failure
+        }
     });
 }
 
