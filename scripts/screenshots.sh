@@ -27,10 +27,15 @@ source "$here/scripts/dev-environment.sh"
 source "$here/scripts/virtual-screen.sh"
 kelvra_dev_environment "$prefix" "$build_dir" >/dev/null
 kelvra_pid=""
+cups_pid=""
 cleanup() {
     if [[ -n "$kelvra_pid" ]]; then
         kill "$kelvra_pid" 2>/dev/null || true
         wait "$kelvra_pid" 2>/dev/null || true
+    fi
+    if [[ -n "$cups_pid" ]]; then
+        kill "$cups_pid" 2>/dev/null || true
+        wait "$cups_pid" 2>/dev/null || true
     fi
     kelvra_stop_virtual_screen
     kelvra_stop_udisks2_environment
@@ -131,4 +136,48 @@ shoot Error erro.png
 xdotool windowfocus --sync "$LAST_WINDOW" 2>/dev/null || true
 xdotool key --window "$LAST_WINDOW" Tab space
 shoot "Detalhes do erro" erro-detalhes.png
+stop_kelvra
+
+# "Nova sessão" with the workstation's printers, served by a private CUPS
+# scheduler whose two queues print nowhere. "Novo" is clicked where the
+# fixed-size window has it.
+cups="$work/cups"
+mkdir -p "$cups"
+cat >"$cups/cups-files.conf" <<CONF
+ServerRoot $cups
+CacheDir $cups
+StateDir $cups
+RequestRoot $cups
+TempDir $cups
+Printcap $cups/printcap
+ErrorLog $cups/error_log
+AccessLog $cups/access_log
+PageLog $cups/page_log
+FileDevice Yes
+CONF
+cat >"$cups/cupsd.conf" <<CONF
+Listen $cups/cups.sock
+Browsing No
+DefaultAuthType None
+<Policy default>
+<Limit All>
+Order deny,allow
+</Limit>
+</Policy>
+CONF
+cupsd -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" &
+cups_pid=$!
+for _ in $(seq 1 100); do
+    [[ "$(lpstat -h "$cups/cups.sock" -r 2>/dev/null)" == "scheduler is running" ]] && break
+    sleep 0.1
+done
+for queue in Caixa Etiquetas; do
+    lpadmin -h "$cups/cups.sock" -p "$queue" -E -v file:/dev/null
+done
+rm -f "$sessions/{00000000-0000-4000-8000-000000000009}.json"
+CUPS_SERVER="$cups/cups.sock" start_kelvra
+window="$(kelvra_wait_for_window Kelvra)"
+sleep 1
+xdotool mousemove --window "$window" 389 68 click 1
+shoot "Nova sessão" nova-sessao.png
 stop_kelvra

@@ -15,6 +15,8 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <openssl/crypto.h>
 
 namespace kelvra::interface::sessions {
@@ -64,6 +66,17 @@ int broken_rule(session const& s, QString const& secret) {
 widget_base::widget_base(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::widget_base>()) {
     ui_->setupUi(this);
+    // The row labels share one width, 80 unless the font needs more: a label
+    // cut short ("tenticaçao:") tells the user nothing.
+    QLabel* const row_labels[] = {ui_->l_nome,  ui_->l_host,  ui_->l_usuario, ui_->l_aut,
+                                  ui_->l_senha, ui_->l_chave, ui_->l_caminho, ui_->l_comando};
+    int width = 80;
+    for (QLabel* label : row_labels) {
+        width = std::max(width, label->sizeHint().width());
+    }
+    for (QLabel* label : row_labels) {
+        label->setFixedWidth(width);
+    }
     for (QWidget* w : {static_cast<QWidget*>(ui_->l_senha), static_cast<QWidget*>(ui_->le_senha),
                        static_cast<QWidget*>(ui_->l_chave), static_cast<QWidget*>(ui_->le_key),
                        static_cast<QWidget*>(ui_->btn_procurar)}) {
