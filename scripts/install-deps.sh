@@ -20,8 +20,9 @@ PACKAGES=(
     # start-up benchmark
     x11-apps xdotool imagemagick libxcb1-dev
     # the workstation's printers for the session editor's tests (a private
-    # cupsd), and the checker of the desktop entries the installer writes
-    cups-daemon cups-client desktop-file-utils
+    # cupsd), the checker of the desktop entries the installer writes, and
+    # gio, which starts an entry as a desktop session does
+    cups-daemon cups-client desktop-file-utils libglib2.0-bin
     # a small tray on the virtual screen for the tray menu's picture
     trayer
 )

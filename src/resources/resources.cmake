@@ -3,6 +3,9 @@
 #   :qdarkstyle/light, :qdarkstyle/dark          the two looks, taken from the
 #                                                installed QDarkStyleSheet
 # The bundles are registered by kelvra::interface::register_resources().
+# Installed: the program's icon for the desktop's icon theme, in
+# share/icons/hicolor/ of the installation (scripts/install.sh copies it into
+# the user's theme).
 
 # QDarkStyleSheet ships its sheets with their .qrc files (Debian:
 # python3-qdarkstyle); they are compiled from where the package put them.
@@ -37,6 +40,18 @@ function(kelvra_render_image svg output size)
 endfunction()
 kelvra_render_image(kelvra.svg icon.ico 256)
 kelvra_render_image(copy.svg copy.png 32)
+
+# The icon theme's sizes: the artwork itself, and the two sizes that menus
+# and launchers without an SVG loader take.
+kelvra_render_image(kelvra.svg kelvra-48.png 48)
+kelvra_render_image(kelvra.svg kelvra-256.png 256)
+add_custom_target(kelvra_theme_icons ALL
+    DEPENDS ${kelvra_resources_dir}/kelvra-48.png ${kelvra_resources_dir}/kelvra-256.png)
+install(FILES ${kelvra_artwork_dir}/kelvra.svg DESTINATION share/icons/hicolor/scalable/apps)
+foreach(size 48 256)
+    install(FILES ${kelvra_resources_dir}/kelvra-${size}.png
+            DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME kelvra.png)
+endforeach()
 
 qt5_add_resources(kelvra_resource_sources
     ${kelvra_resources_dir}/kelvra.qrc
