@@ -1,9 +1,10 @@
 // Kill storm of a process that saves: a child of this program saves four
-// sessions and etc/interface.json of a temporary installation in a loop,
-// and is killed with SIGKILL at a random moment, 1,000 times by default (or
-// the first argument). After every kill, every file must still be there and
-// read whole: the four sessions list with their names and a key from one of
-// the saves, and etc/interface.json gives one of the themes saved.
+// sessions, etc/interface.json and an export file of the sessions of a
+// temporary installation in a loop, and is killed with SIGKILL at a random
+// moment, 1,000 times by default (or the first argument). After every kill,
+// every file must still be there and read whole: the four sessions list with
+// their names and a key from one of the saves, etc/interface.json gives one
+// of the themes saved, and the export file imports four sessions.
 //
 // Only the pids this program started are signalled.
 //
@@ -11,6 +12,7 @@
 // read. The temporary files that cut saves leave behind are counted apart.
 #include "interface/preferences/appearance.hpp"
 #include "sessions/session_store.hpp"
+#include "sessions/session_transfer.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,6 +41,10 @@ using kelvra::interface::preferences::theme;
 
 constexpr int session_count = 4;
 
+QString export_file(QString const& bin) {
+    return bin + QStringLiteral("/../home/sessoes.json");
+}
+
 kelvra::session numbered(int which, long long round) {
     kelvra::session s;
     s.id = QStringLiteral("{00000000-0000-4000-8000-%1}").arg(which, 12, 10, QLatin1Char('0'));
@@ -64,6 +70,11 @@ int save_loop(QString const& bin) {
         core::result::stack status;
         store.save_session(numbered(int(round % session_count), round), status);
         kelvra::interface::preferences::detail::save_appearance(bin, theme(round % 3), status);
+        QVector<kelvra::session> exported;
+        for (int i = 0; i < session_count; ++i) {
+            exported << numbered(i, round + i);
+        }
+        kelvra::write_export_document(export_file(bin), exported, status);
         if (status.has_failed()) {
             std::fprintf(stderr, "storm_files: a save failed\n");
             return 1;
@@ -74,7 +85,7 @@ int save_loop(QString const& bin) {
 // The bytes of every file, which change with every save.
 QByteArray contents(QString const& root) {
     QByteArray out;
-    for (char const* folder : {"var/sessions", "etc"}) {
+    for (char const* folder : {"var/sessions", "etc", "home"}) {
         QDir const dir(root + QLatin1Char('/') + QLatin1String(folder));
         for (QString const& name : dir.entryList(QDir::Files, QDir::Name)) {
             QFile file(dir.filePath(name));
@@ -112,6 +123,14 @@ QString check(QString const& bin) {
         (value != theme::light && value != theme::dark && value != theme::autodetect)) {
         return QStringLiteral("etc/interface.json does not read");
     }
+    if (!QFile::exists(export_file(bin))) {
+        return QStringLiteral("the export file is gone");
+    }
+    QVector<kelvra::session> const imported =
+        kelvra::load_import_document(export_file(bin), status);
+    if (status.has_failed() || imported.size() != session_count) {
+        return QStringLiteral("the export file does not import");
+    }
     return {};
 }
 
@@ -141,6 +160,12 @@ int main(int argc, char** argv) {
             store.save_session(numbered(i, i), status);
         }
         kelvra::interface::preferences::detail::save_appearance(bin, theme::dark, status);
+        QDir().mkpath(root.filePath(QStringLiteral("home")));
+        QVector<kelvra::session> exported;
+        for (int i = 0; i < session_count; ++i) {
+            exported << numbered(i, i);
+        }
+        kelvra::write_export_document(export_file(bin), exported, status);
         if (status.has_failed() || !check(bin).isEmpty()) {
             std::fprintf(stderr, "storm_files: the first saves failed: %s %s\n",
                          status.get_message().c_str(), qPrintable(check(bin)));
@@ -199,7 +224,7 @@ int main(int argc, char** argv) {
     // Files beside the program's own: the temporary files of saves that a
     // kill cut short. The program never reads them; they are counted apart.
     int leftovers = 0;
-    for (char const* folder : {"var/sessions", "etc"}) {
+    for (char const* folder : {"var/sessions", "etc", "home"}) {
         QDir const dir(root.filePath(QLatin1String(folder)));
         for (QString const& name : dir.entryList(QDir::Files)) {
             if (!name.endsWith(QStringLiteral(".json"))) {
