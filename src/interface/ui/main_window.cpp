@@ -252,8 +252,10 @@ void MainWindow::on_btn_excluir_clicked() {
                              QStringLiteral("Tem certeza que deseja excluir a sessão '") + s.nome +
                                  QStringLiteral("' ?"),
                              QMessageBox::NoButton, this);
-        question.addButton(QStringLiteral("Não"), QMessageBox::NoRole);
-        QPushButton* yes = question.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
+        // One role for both, so that they show in the order added rather
+        // than in the platform's order for yes and no.
+        question.addButton(QStringLiteral("Não"), QMessageBox::ActionRole);
+        QPushButton* yes = question.addButton(QStringLiteral("Sim"), QMessageBox::ActionRole);
         question.setDefaultButton(yes);
         question.setEscapeButton(static_cast<QAbstractButton*>(nullptr));
         question.exec();
@@ -386,8 +388,9 @@ void MainWindow::confirm_quit() {
     QMessageBox question(QMessageBox::Question, QStringLiteral("Encerrar Kelvra"),
                          QStringLiteral("Tem certeza que deseja encerrar o Kelvra?"),
                          QMessageBox::NoButton, this);
-    QPushButton* yes = question.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
-    QPushButton* no = question.addButton(QStringLiteral("Nao"), QMessageBox::NoRole);
+    // In the order added, as in the removal question.
+    QPushButton* yes = question.addButton(QStringLiteral("Sim"), QMessageBox::ActionRole);
+    QPushButton* no = question.addButton(QStringLiteral("Nao"), QMessageBox::ActionRole);
     question.setDefaultButton(no);
     question.setEscapeButton(static_cast<QAbstractButton*>(nullptr));
     question.exec();

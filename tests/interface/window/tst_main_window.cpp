@@ -40,6 +40,14 @@ void answer_next_box(QString const& text, QString* seen = nullptr) {
         }
         if (seen != nullptr) {
             *seen = box->windowTitle() + QLatin1Char('|') + box->text();
+            QList<QAbstractButton*> shown = box->buttons();
+            if (shown.size() > 1) { // a question: its buttons left to right
+                std::sort(shown.begin(), shown.end(),
+                          [](auto* a, auto* b) { return a->x() < b->x(); });
+                for (QAbstractButton const* button : shown) {
+                    *seen += QLatin1Char('|') + button->text();
+                }
+            }
         }
         for (QAbstractButton* button : box->buttons()) {
             if (button->text().remove(QLatin1Char('&')) == text) {
@@ -219,10 +227,11 @@ private slots:
         QCOMPARE(calls.first().mid(0, 3), (QStringList{"-load", "beta", "-pw"}));
         QVERIFY(kelvra::manager::instance().has_running());
 
-        QString refusal;
-        answer_next_box(QStringLiteral("Sim"));
+        QString question, refusal;
+        answer_next_box(QStringLiteral("Sim"), &question);
         QTimer::singleShot(50, [&] { answer_next_box(QStringLiteral("OK"), &refusal); });
         w.confirm_quit();
+        QCOMPARE(question, "Encerrar Kelvra|Tem certeza que deseja encerrar o Kelvra?|Sim|Nao");
         QTRY_COMPARE(refusal,
                      QStringLiteral("Kelvra|Feche todas as conexões antes de finalizar o Kelvra"));
         QVERIFY(kelvra::communication::server::instance().is_listening());
@@ -232,6 +241,13 @@ private slots:
         QFile::remove(hold);
         qunsetenv("KELVRA_RECORD_HOLD");
         QVERIFY(finished.wait(30000));
+
+        list->setCurrentRow(1);
+        answer_next_box(QStringLiteral("Sim"), &question);
+        QVERIFY(QMetaObject::invokeMethod(&w, "on_btn_excluir_clicked"));
+        QCOMPARE(question,
+                 "Excluir Sessão|Tem certeza que deseja excluir a sessão 'beta' ?|Não|Sim");
+        QCOMPARE(list->count(), 1);
     }
 
     void no_current_item_opens_no_menu_and_says_why() {
