@@ -14,6 +14,9 @@
 #include "interface/preferences/dialog_configuracoes.hpp"
 #include "interface/preferences/style.hpp"
 #include "interface/sessions/dialog_alterar.hpp"
+#include "interface/sessions/dialog_criar_atalhos.hpp"
+#include "interface/sessions/dialog_exportar.hpp"
+#include "interface/sessions/dialog_importar.hpp"
 #include "interface/sessions/dialog_novo.hpp"
 #include "interface/show_error.hpp"
 #include "interface/support/dialog_suporte.hpp"
@@ -309,7 +312,8 @@ void MainWindow::create_session_desktop_shortcut() {
 }
 
 void MainWindow::on_btn_exportar_clicked() {
-    qCDebug(core_log) << "export not available";
+    interface::sessions::dialog_exportar dialog(this);
+    dialog.exec();
 }
 
 void MainWindow::on_btn_importar_clicked() {
@@ -319,7 +323,10 @@ void MainWindow::on_btn_importar_clicked() {
     if (file.isEmpty()) {
         return;
     }
-    qCDebug(core_log) << "import not available";
+    interface::sessions::dialog_importar dialog(file, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        refresh_sessions();
+    }
 }
 
 void MainWindow::on_btn_configuracoes_clicked() {
@@ -331,20 +338,23 @@ void MainWindow::on_btn_configuracoes_clicked() {
 
 void MainWindow::unlock() {
     form_->btn_configuracoes->setEnabled(false);
-    for (QPushButton* button :
-         {form_->btn_importar, form_->btn_exportar, form_->btn_alterar, form_->btn_excluir}) {
+    for (QPushButton* button : {form_->btn_importar, form_->btn_exportar, form_->btn_alterar,
+                                form_->btn_excluir, form_->btn_criar_atalhos}) {
         button->show();
     }
 }
 
 void MainWindow::on_btn_criar_atalhos_clicked() {
     result::stack status;
-    load_sessions(status);
+    QVector<session> const sessions = load_sessions(status);
     if (status.has_failed()) {
         show_error(this, QStringLiteral("Erro ao carregar a lista de sessões"), status);
         return;
     }
-    qCDebug(core_log) << "shortcuts dialog not available";
+    while_disabled([&] {
+        interface::sessions::dialog_criar_atalhos dialog(sessions, this);
+        dialog.exec();
+    });
 }
 
 void MainWindow::show_context_menu(QPoint const& pos) {
