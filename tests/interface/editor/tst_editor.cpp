@@ -2,7 +2,6 @@
 #include "interface/resources.hpp"
 #include "interface/sessions/dialog_alterar.hpp"
 #include "interface/sessions/widget_base.hpp"
-#include "interface/ui/main_window.hpp"
 #include "sessions/putty_session_path.hpp"
 #include "sessions/session_store.hpp"
 #include "support/cups_server.hpp"
@@ -14,7 +13,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -54,19 +52,6 @@ void type_into(QWidget* form, form_values const& v) {
     child<QSpinBox>(form, "le_porta")->setValue(v.porta);
     child<QComboBox>(form, "cb_aut")->setCurrentIndex(v.aut);
     child<QLineEdit>(form, v.aut == 1 ? "le_key" : "le_senha")->setText(v.secret);
-}
-
-// Fills the next modal dialog once it is up, and presses its "Ok".
-void fill_next_dialog(form_values const& v, QString* title) {
-    QTimer::singleShot(0, [v, title] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (dialog == nullptr) {
-            return fill_next_dialog(v, title);
-        }
-        *title = dialog->windowTitle();
-        type_into(dialog, v);
-        child<QPushButton>(dialog, "btn_ok")->click();
-    });
 }
 
 QString printers(std::optional<session> const& s) {
@@ -280,30 +265,6 @@ private slots:
         QCOMPARE(printers(back), QString("caixa=C1/11 etiquetas=E/0"));
         std::tie(back.id, back.key, back.impressoras) = std::tie(old.id, old.key, old.impressoras);
         QCOMPARE(back, old);
-    }
-
-    void new_then_edit_from_the_window() {
-        QDir(sessions_).removeRecursively();
-        kelvra::ui::MainWindow window;
-        window.show();
-        QString title;
-        fill_next_dialog({}, &title);
-        child<QPushButton>(&window, "btn_novo")->click();
-        QCOMPARE(title, QStringLiteral("Nova sessão"));
-        auto* list = child<QListWidget>(&window, "lw_sessions");
-        QCOMPARE(list->count(), 1);
-        QVector<session> const stored = kelvra::load_sessions(status_);
-        QCOMPARE(opened(stored.value(0).key), QStringLiteral("s3nh@|menu|/srv"));
-
-        list->setCurrentRow(0);
-        fill_next_dialog({"Vendas", "mirtel2", "op", "/srv", "menu", 0, "nova"}, &title);
-        window.on_btn_alterar_clicked();
-        QCOMPARE(title, QStringLiteral("Alterar sessão"));
-        QCOMPARE(list->count(), 1);
-        QVector<session> const edited = kelvra::load_sessions(status_);
-        QCOMPARE(edited.size(), 1);
-        QVERIFY(edited[0].host == "mirtel2" && edited[0].id != stored[0].id);
-        QCOMPARE(opened(edited[0].key), QStringLiteral("nova|menu|/srv"));
     }
 
     // A failed write keeps the dialog open; a failed removal keeps both.

@@ -1,0 +1,102 @@
+// Export and import of 1,000 sessions, against Qt's JSON alone on the same
+// array in the same run: writing the document, and parsing it back.
+#include "sessions/session_json.hpp"
+#include "sessions/session_transfer.hpp"
+#include "support/timing.hpp"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+int const session_count = 1000;
+int const runs = 21;
+
+template <class F> double median_ms(F&& f) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        f();
+        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    return kelvra::bench::median(times);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QVector<kelvra::session> sessions;
+    kelvra::session s;
+    s.host = QStringLiteral("mirtel.example.com");
+    s.porta = 22;
+    s.usuario = QStringLiteral("operador");
+    s.tipo_autenticacao = kelvra::authentication_type::password;
+    s.key = QString(200, QLatin1Char('k'));
+    s.comando = QStringLiteral("mirtel");
+    s.caminho = QStringLiteral("/srv/mirtel");
+    s.impressoras = {{QStringLiteral("caixa"), QStringLiteral("Balcão"), 1},
+                     {QStringLiteral("fiscal"), QStringLiteral("Cupom"), 11}};
+    for (int i = 0; i < session_count; ++i) {
+        s.nome = QStringLiteral("Sessão %1").arg(i);
+        sessions.push_back(s);
+    }
+    QJsonArray array;
+    for (kelvra::session const& each : sessions) {
+        array.append(kelvra::session_to_json(each).object());
+    }
+    QTemporaryDir dir;
+    QString const exported = dir.filePath(QStringLiteral("export.json"));
+    QString const plain = dir.filePath(QStringLiteral("plain.json"));
+
+    double const qt_write = median_ms([&] {
+        QFile file(plain);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        }
+    });
+    bool failed = false;
+    double const export_ms = median_ms([&] {
+        brano::core::v6::result::stack status;
+        kelvra::write_export_document(exported, sessions, status);
+        failed = failed || status.has_failed();
+    });
+    QByteArray text;
+    double const qt_parse = median_ms([&] {
+        QFile file(exported);
+        if (file.open(QIODevice::ReadOnly)) {
+            text = file.readAll();
+        }
+        failed = failed || QJsonDocument::fromJson(text).array().size() != session_count;
+    });
+    double const import_ms = median_ms([&] {
+        brano::core::v6::result::stack status;
+        failed = failed || kelvra::load_import_document(exported, status).size() != session_count ||
+                 status.has_failed();
+    });
+    if (failed) {
+        std::fprintf(stderr, "export or import failed\n");
+        return 1;
+    }
+    std::printf("# export and import of %d sessions against QJsonDocument alone (median of %d)\n",
+                session_count, runs);
+    std::printf("document_size_%d %lld bytes\n", session_count,
+                static_cast<long long>(text.size()));
+    std::printf("export_%d %.3f ms\n", session_count, export_ms);
+    std::printf("qjson_write_%d %.3f ms\n", session_count, qt_write);
+    std::printf("export_over_qjson_%d %.2f ratio (target 1.50)\n", session_count,
+                export_ms / qt_write);
+    std::printf("import_%d %.3f ms\n", session_count, import_ms);
+    std::printf("qjson_parse_%d %.3f ms\n", session_count, qt_parse);
+    std::printf("import_over_qjson_%d %.2f ratio (target 1.50)\n", session_count,
+                import_ms / qt_parse);
+    return 0;
+}
