@@ -23,10 +23,21 @@ struct name_span {
     int end = 0;
 };
 
+// A member name seen in an open object.
+struct seen_name {
+    name_span span;
+    bool escaped = false; // holds a backslash: compare decoded
+};
+
+// Objects with up to this many names compare them one by one, byte for byte
+// where neither is escaped; larger ones move to a hash of decoded names.
+constexpr std::size_t linear_names = 16;
+
 struct container {
     bool is_object = false;
     bool expecting_name = false;
-    QHash<QString, name_span> names; // each name's latest occurrence
+    std::size_t first_name = 0;        // its names in the shared stack of names
+    QHash<QString, std::size_t> index; // once it has more than linear_names
 };
 
 // The text of a string's contents (between its quotes) as the parser
@@ -117,7 +128,46 @@ char const* string_end(char const* p, char const* end) {
 // earlier occurrence; stops when `repeated` returns false.
 template <class F> void scan(QByteArray const& json, F&& repeated) {
     std::vector<container> open;
+    // The names of every open object, innermost last: an object's names are
+    // contiguous, since an inner object's are dropped when it closes.
+    std::vector<seen_name> names;
     char const* const begin = json.constData();
+    auto decoded = [begin](name_span span) { return decode(begin + span.begin, begin + span.end); };
+    auto same = [&](seen_name const& a, seen_name const& b) {
+        int const length = a.span.end - a.span.begin;
+        if (length == b.span.end - b.span.begin &&
+            std::memcmp(begin + a.span.begin, begin + b.span.begin, std::size_t(length)) == 0) {
+            return true;
+        }
+        return (a.escaped || b.escaped) && decoded(a.span) == decoded(b.span);
+    };
+    // Where in `names` the earlier occurrence in `top` of `name` is, or
+    // `fresh` when the name is new there (and then added).
+    constexpr std::size_t fresh = std::size_t(-1);
+    auto record = [&](container& top, seen_name const& name) {
+        std::size_t const count = names.size() - top.first_name;
+        if (count < linear_names) {
+            for (std::size_t i = top.first_name; i < names.size(); ++i) {
+                if (same(names[i], name)) {
+                    return i;
+                }
+            }
+        } else {
+            if (top.index.isEmpty()) {
+                for (std::size_t i = top.first_name; i < names.size(); ++i) {
+                    top.index.insert(decoded(names[i].span), i);
+                }
+            }
+            QString key = decoded(name.span);
+            auto const it = top.index.constFind(key);
+            if (it != top.index.constEnd()) {
+                return it.value();
+            }
+            top.index.insert(std::move(key), names.size());
+        }
+        names.push_back(name);
+        return fresh;
+    };
     char const* p = begin;
     char const* const end = p + json.size();
     while (p < end) {
@@ -128,15 +178,16 @@ template <class F> void scan(QByteArray const& json, F&& repeated) {
             container* const top = open.empty() ? nullptr : &open.back();
             if (top != nullptr && top->is_object && top->expecting_name) {
                 top->expecting_name = false;
-                name_span const here{static_cast<int>(p - begin), static_cast<int>(close - begin)};
-                QString name = decode(p, close);
-                auto const it = top->names.find(name);
-                if (it == top->names.end()) {
-                    top->names.insert(std::move(name), here);
-                } else if (!repeated(*it)) {
-                    return;
-                } else {
-                    *it = here;
+                seen_name const here{{static_cast<int>(p - begin), static_cast<int>(close - begin)},
+                                     std::memchr(p, '\\', std::size_t(close - p)) != nullptr};
+                std::size_t const earlier = record(*top, here);
+                if (earlier != fresh) {
+                    if (!repeated(names[earlier].span)) {
+                        return;
+                    }
+                    // The latest occurrence stands for the name from now on
+                    // (its span; escaped or not, it decodes the same).
+                    names[earlier] = here;
                 }
             }
             p = close == end ? end : close + 1;
@@ -147,11 +198,12 @@ template <class F> void scan(QByteArray const& json, F&& repeated) {
             if (open.size() == max_depth) {
                 return; // the parser refuses the document here
             }
-            open.push_back(container{c == '{', c == '{', {}});
+            open.push_back(container{c == '{', c == '{', names.size(), {}});
             break;
         case '}':
         case ']':
             if (!open.empty()) {
+                names.resize(open.back().first_name);
                 open.pop_back();
             }
             break;
