@@ -82,6 +82,11 @@ int main(int argc, char** argv) {
         failed = failed || kelvra::load_import_document(exported, status).size() != session_count ||
                  status.has_failed();
     });
+    // The export is only fast if it is also exactly what Qt writes.
+    failed = failed || [&] {
+        QFile file(exported);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }() != QJsonDocument(array).toJson(QJsonDocument::Indented);
     if (failed) {
         std::fprintf(stderr, "export or import failed\n");
         return 1;
