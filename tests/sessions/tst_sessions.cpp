@@ -259,6 +259,8 @@ private slots:
             QTest::newRow(name) << QString(name) << QString(profile);
         };
         row("Produção 1", "Produ%C3%A7%C3%A3o%201");
+        row("Az09+-.@_", "Az09+-.@_");
+        row("a/b%c\"d", "a%2Fb%25c%22d");
         row(".", "%2E"); // the profile folder itself and its parent are never a profile
         row("..", "%2E%2E");
         row("...", "...");
