@@ -352,6 +352,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             clear.command = "menu " + std::to_string(i);
             session v1 = sample(QString::number(i));
+            v1.maximized = true;
             v1.key = QString::fromStdString(kelvra::crypto::encrypt_session_key(clear, status_));
             write(v1.nome + ".json", v1, ", \"versao\": 1");
         }
@@ -359,6 +360,9 @@ private slots:
         QCOMPARE(report(status_), QString());
         QCOMPARE(asked, 1);
         QCOMPARE(sessions[2].comando + sessions[2].caminho, QString("menu 2/srv"));
+        // Version 1 had password sessions only.
+        QVERIFY(sessions[2].tipo_autenticacao == authentication_type::password &&
+                sessions[2].maximized);
 
         available = false;
         QVERIFY(store.load_sessions(status_).isEmpty());
