@@ -47,7 +47,6 @@ private slots:
         QTest::newRow("nothing") << QStringList{} << false << null << false;
         QTest::newRow("value apart")
             << QStringList{"--load", "Vendas"} << true << "Vendas" << false;
-        QTest::newRow("value after =") << QStringList{"--load=Vendas"} << true << "Vendas" << false;
         QTest::newRow("single dash") << QStringList{"-load", "Vendas"} << true << "Vendas" << false;
         QTest::newRow("synonym") << QStringList{"--open-connection", "X"} << true << "X" << false;
         QTest::newRow("load wins over synonym")
@@ -67,8 +66,6 @@ private slots:
             << true;
         QTest::newRow("empty arguments skipped")
             << QStringList{"", "--load", "", "Vendas", ""} << true << "Vendas" << false;
-        QTest::newRow("utf-8 name")
-            << QStringList{"--load", "Produção 1"} << true << "Produção 1" << false;
         QTest::newRow("both options")
             << QStringList{"--auto-open-connection", "--load", "A"} << true << "A" << true;
     }

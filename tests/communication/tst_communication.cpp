@@ -109,8 +109,6 @@ private slots:
             "00000004 0000000c 0056 0065 006e 0064 0061 0073");
         row("open_connection request, accented name", encode(open_connection::request{"Produção"}),
             "00000004 00000010 0050 0072 006f 0064 0075 00e7 00e3 006f");
-        row("open_connection request, empty name", encode(open_connection::request{""}),
-            "00000004 00000000");
         row("open_connection request, null name", encode(open_connection::request{QString()}),
             "00000004 00000000");
         row("is_running response, true", encode(is_running::response{true}), "00000002 01");

@@ -15,17 +15,6 @@ class tst_desktop_shortcut : public QObject {
     kelvra::testing::isolated_home home_;
 
 private slots:
-    void description_of_a_session() {
-        auto const d = kelvra::describe_session_shortcut(QStringLiteral("Produção"));
-        QCOMPARE(d.target, QCoreApplication::applicationFilePath());
-        QCOMPARE(d.shortcut_file, home_.home() + QStringLiteral("/Desktop/Produção.lnk"));
-        QCOMPARE(d.working_directory, QCoreApplication::applicationDirPath());
-        QCOMPARE(d.arguments.size(), std::size_t(1));
-        QCOMPARE(d.arguments[0].name, QStringLiteral("-load"));
-        QCOMPARE(d.arguments[0].value, QStringLiteral("\"Produção\""));
-        QVERIFY(d.arguments[0].has_value);
-    }
-
     void exec_arguments_are_quoted_data() {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("quoted");

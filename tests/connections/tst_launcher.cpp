@@ -38,14 +38,8 @@ connection sample(QString const& name = QStringLiteral("Vendas")) {
     return c;
 }
 
-QByteArray read_file(QString const& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QList<QStringList> recorded(QString const& dir) {
-    return kelvra::testing::recorded_calls(dir);
-}
+using kelvra::testing::read_file;
+using kelvra::testing::recorded_calls;
 
 QString environment_id(QString const& profile_path) {
     QRegularExpression const re(
@@ -65,14 +59,6 @@ class tst_launcher : public QObject {
     kelvra::testing::install_root root_;
     QTemporaryDir records_;
 
-    void install_recorder() {
-        QString const target = root_.file(QStringLiteral("libexec/putty"));
-        QFile::remove(target);
-        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() +
-                                QStringLiteral("/../recording_putty"),
-                            target));
-    }
-
     // Launches and waits until the recording program has finished.
     void launch_and_wait(connection const& c, QString const& credential,
                          core::result::stack& status) {
@@ -86,7 +72,8 @@ class tst_launcher : public QObject {
 private slots:
     void initTestCase() {
         qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
-        install_recorder();
+        QVERIFY(root_.install(QCoreApplication::applicationDirPath() + "/../recording_putty",
+                              "libexec/putty"));
     }
 
     void init() {
@@ -117,7 +104,7 @@ private slots:
         core::result::stack status;
         launch_and_wait(c, QStringLiteral("TEXT"), status);
         QVERIFY(!status.has_failed());
-        QCOMPARE(recorded(records_.path()), QList<QStringList>{expected});
+        QCOMPARE(recorded_calls(records_.path()), QList<QStringList>{expected});
     }
 
     void profile_file_is_exact() {
@@ -220,45 +207,44 @@ private slots:
         }
     }
 
-    void invalid_auth_writes_profile_starts_nothing_and_says_so() {
-        connection c = sample(QStringLiteral("Invalida"));
-        c.auth_type = authentication_type::invalid;
-        core::result::stack status;
-        manager::instance().launch_from(root_.bin(), c, QStringLiteral("T"), status);
-        QVERIFY(status.has_failed());
-        QCOMPARE(QByteArray(status.begin()->get_category().name()),
-                 QByteArray("kelvra-load-session"));
-        QCOMPARE(status.get_value(), 11);
-        QCOMPARE(*status.begin()->find_argument("session-name"), std::string("Invalida"));
-        QVERIFY(!manager::instance().has_running());
-        QString const id = environment_id(kelvra::putty_session_path(c.name));
-        QVERIFY(manager::instance().find(id).has_value());
-        QVERIFY(recorded(records_.path()).isEmpty());
+    // Failures after the profile is written register the id and start
+    // nothing; an unwritable profile fails before.
+    void failed_launches_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<bool>("registered");
+        QTest::newRow("invalid auth") << "Invalida"
+                                      << "kelvra-load-session 11 Invalida" << true;
+        QTest::newRow("no terminal program") << "SemPutty"
+                                             << "kelvra-application-directories 2" << true;
+        QTest::newRow("folder in the profile's place") << "Bloqueada"
+                                                       << "kelvra-settings-error" << false;
     }
 
-    void missing_program_is_reported_after_the_profile() {
+    void failed_launches() {
+        QFETCH(QString, name);
+        QFETCH(QString, failure);
+        QFETCH(bool, registered);
+        connection c = sample(name);
+        c.auth_type = name == "Invalida" ? authentication_type::invalid : c.auth_type;
         kelvra::testing::install_root bare;
+        QVERIFY(registered || QDir().mkpath(kelvra::putty_session_path(name) + "/x"));
         core::result::stack status;
-        connection const c = sample(QStringLiteral("SemPutty"));
-        manager::instance().launch_from(bare.bin(), c, QStringLiteral("T"), status);
-        QCOMPARE(QByteArray(status.begin()->get_category().name()),
-                 QByteArray("kelvra-application-directories"));
-        QCOMPARE(status.get_value(), 2);
-        QString const id = environment_id(kelvra::putty_session_path(c.name));
-        QVERIFY(manager::instance().find(id).has_value());
-        QVERIFY(!manager::instance().has_running());
-    }
-
-    void unwritable_profile_is_a_settings_error() {
-        // A folder where the profile file should be.
-        connection const c = sample(QStringLiteral("Bloqueada"));
-        QVERIFY(QDir().mkpath(kelvra::putty_session_path(c.name) + QStringLiteral("/x")));
-        core::result::stack status;
-        manager::instance().launch_from(root_.bin(), c, QStringLiteral("T"), status);
+        manager::instance().launch_from(name == "SemPutty" ? bare.bin() : root_.bin(), c, "T",
+                                        status);
         QVERIFY(status.has_failed());
-        QCOMPARE(QByteArray(status.begin()->get_category().name()),
-                 QByteArray("kelvra-settings-error"));
+        auto const* session = status.begin()->find_argument("session-name");
+        QCOMPARE(QString("%1 %2 %3")
+                     .arg(status.begin()->get_category().name())
+                     .arg(status.get_value())
+                     .arg(session ? QString::fromStdString(*session) : QString())
+                     .left(failure.size()),
+                 failure);
         QVERIFY(!manager::instance().has_running());
+        QCOMPARE(
+            manager::instance().find(environment_id(kelvra::putty_session_path(name))).has_value(),
+            registered);
+        QVERIFY(recorded_calls(records_.path()).isEmpty());
     }
 
     void running_until_finished_and_failed_start_is_forgotten() {
@@ -271,7 +257,7 @@ private slots:
         core::result::stack status;
         manager::instance().launch_from(root_.bin(), sample(), QStringLiteral("T"), status);
         QVERIFY(manager::instance().has_running());
-        QTRY_COMPARE_WITH_TIMEOUT(recorded(records_.path()).size(), 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded_calls(records_.path()).size(), 1, 30000);
         QVERIFY(manager::instance().has_running());
         QFile::remove(hold);
         QVERIFY(finished.wait(30000));
@@ -295,25 +281,6 @@ private slots:
         QCOMPARE(*report.begin()->find_argument("session-name"), std::string("Vendas"));
         QCOMPARE(QString::fromStdString(*report.begin()->find_argument("path")),
                  broken.file(QStringLiteral("libexec/putty")));
-    }
-
-    void munged_names_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("file");
-        QTest::newRow("utf-8") << "Produção 1"
-                               << "Produ%C3%A7%C3%A3o%201";
-        QTest::newRow("plain") << "Az09+-.@_"
-                               << "Az09+-.@_";
-        QTest::newRow("slash and percent") << "a/b%c"
-                                           << "a%2Fb%25c";
-        QTest::newRow("quote") << "a\"b"
-                               << "a%22b";
-    }
-
-    void munged_names() {
-        QFETCH(QString, name);
-        QFETCH(QString, file);
-        QCOMPARE(kelvra::munge_session_name(name), file);
     }
 };
 

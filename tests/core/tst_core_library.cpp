@@ -49,34 +49,20 @@ private slots:
                     .empty());
     }
 
-    void unknown_encoding_gives_nothing() {
-        auto const bogus = static_cast<core::binary_encoding>(7);
-        QVERIFY(core::binary_encoder::encode(bogus, core::byte_array("abc")).empty());
-        QVERIFY(core::binary_decoder::decode(bogus, "YWJj").empty());
-    }
-
+    // The first item speaks for the stack; a repeated argument replaces the old one.
     void stack_reports_first_item_and_replaces_arguments() {
         core::result::stack stack;
-        QVERIFY(!stack.has_failed());
-        QCOMPARE(stack.get_value(), 0);
-        QCOMPARE(stack.get_message(), std::string());
-
         auto& item = stack.push_item(kelvra::status::manager_category::instance(), 1);
         item.set_argument("id", "a").set_argument("other", "b").set_argument("id", "c");
         stack.push_item(kelvra::status::persist_session_category::instance(), 2);
-
-        QVERIFY(stack.has_failed());
-        QCOMPARE(stack.size(), std::size_t(2));
-        QCOMPARE(stack.get_value(), 1);
+        QVERIFY(stack.has_failed() && stack.size() == 2 && stack.get_value() == 1);
         QCOMPARE(stack.get_message(), std::string("O id da conexão não existe"));
-
-        auto const& first = *stack.begin();
-        QCOMPARE(first.get_argument_range().size(), std::size_t(2));
-        QCOMPARE(first.get_argument_range().begin()->get_name(), std::string("id"));
-        QCOMPARE(first.get_argument_range().begin()->get_value(), std::string("c"));
-
+        auto const& arguments = stack.begin()->get_argument_range();
+        QCOMPARE(arguments.size(), std::size_t(2));
+        QCOMPARE(arguments.begin()->get_name() + arguments.begin()->get_value(),
+                 std::string("idc"));
         stack.reset();
-        QVERIFY(!stack.has_failed());
+        QVERIFY(!stack.has_failed() && stack.get_value() == 0 && stack.get_message().empty());
     }
 
     void formatter_substitutes_placeholders_data() {

@@ -56,15 +56,15 @@ QStringList holding(QByteArray const& secret, QStringList const& folders) {
 class tst_end_to_end : public QObject {
     Q_OBJECT
 
-    kelvra::testing::isolated_home home_;
-    kelvra::testing::install_root root_;
-    kelvra::testing::machine_identity identity_;
+    kelvra::testing::kelvra_installation installed_{KELVRA_EXECUTABLE, KELVRA_PUTTY};
+    kelvra::testing::isolated_home const& home_ = installed_.home;
+    kelvra::testing::install_root const& root_ = installed_.root;
     kelvra::testing::sshd_server server_;
     QTemporaryDir server_side_;
     QByteArray const password_ = "E2e pass 'quoted' \"double\" $(x) " +
                                  QByteArray::number(QRandomGenerator::global()->generate());
 
-    QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
+    QString kelvra() const { return installed_.kelvra(); }
     // The terminal program's private folders (control channel, converted key).
     QStringList private_folders() const {
         return QDir(home_.runtime_dir())
@@ -77,19 +77,13 @@ private slots:
         if (!reason.isEmpty()) {
             QSKIP(qPrintable(reason));
         }
-        QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
-        if (!taken.isEmpty()) {
-            QFAIL(qPrintable(taken));
-        }
-        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
-        for (auto const& [from, to] : {std::pair{KELVRA_EXECUTABLE, "bin/kelvra"},
-                                       {KELVRA_PUTTY, "libexec/putty"},
-                                       {KELVRA_ASKPASS, "libexec/kelvra-askpass"},
+        QString error = installed_.error();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        for (auto const& [from, to] : {std::pair{KELVRA_ASKPASS, "libexec/kelvra-askpass"},
                                        {KELVRA_SSH_RUNNER, "libexec/kelvra-ssh"},
                                        {KELVRA_PROBE, "libexec/kelvra-probe"}}) {
             QVERIFY(root_.install(QString::fromLatin1(from), QString::fromLatin1(to)));
         }
-        QString error;
         QVERIFY2(server_.start(password_, error), qPrintable(error));
     }
 

@@ -1,6 +1,5 @@
 // scripts/install.sh from the build folder under test into a folder whose name holds what
 // an Exec line must quote, for a temporary HOME and XDG folders, as a user runs it.
-#include "sessions/session_store.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
 #include "support/recorded_calls.hpp"
@@ -10,7 +9,6 @@
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QTest>
-#include <QUuid>
 
 using kelvra::testing::process_timeout_ms;
 using kelvra::testing::read_file;
@@ -54,15 +52,7 @@ class tst_install : public QObject {
     }
 
     void save(QString const& name, bool autostart) {
-        kelvra::session s;
-        s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        s.nome = name;
-        s.key = kelvra::testing::machine_identity::session_key_text(prefix_ + "/bin/kelvra",
-                                                                    "s3nh@", "mirtel", "/srv");
-        s.autostart = autostart;
-        brano::core::v6::result::stack status;
-        kelvra::detail::session_store(prefix_ + "/bin").save_session(s, status);
-        QVERIFY(!status.has_failed());
+        QVERIFY(kelvra::testing::save_sealed_session(prefix_ + "/bin", name, autostart));
     }
 
 private slots:

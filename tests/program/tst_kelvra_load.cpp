@@ -12,7 +12,6 @@
 #include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
-#include <QUuid>
 #include <QtEndian>
 
 using kelvra::testing::finished_program;
@@ -31,22 +30,12 @@ QByteArray frame(QByteArray const& body) {
 class tst_kelvra_load : public QObject {
     Q_OBJECT
 
-    kelvra::testing::isolated_home home_;
-    kelvra::testing::install_root root_;
-    kelvra::testing::machine_identity identity_;
-    QTemporaryDir records_;
+    kelvra::testing::kelvra_installation installed_{KELVRA_EXECUTABLE, KELVRA_RECORDING_PUTTY};
+    QString const records_ = installed_.records.path();
 
-    QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
-
+    QString kelvra() const { return installed_.kelvra(); }
     void save(QString const& name, bool autostart) {
-        kelvra::session s;
-        s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        s.nome = name;
-        s.key = kelvra::testing::machine_identity::session_key_text(
-            kelvra(), "s3nh@", QStringLiteral("mirtel"), QStringLiteral("/srv/mirtel"));
-        s.impressoras = {{QStringLiteral("EPSON-") + name, QStringLiteral("Balcão"), 2}};
-        s.autostart = autostart;
-        QVERIFY(root_.save(s));
+        QVERIFY(installed_.save(name, autostart, {{"EPSON-" + name, QStringLiteral("Balcão"), 2}}));
     }
 
     finished_program start(QStringList const& arguments) const {
@@ -57,10 +46,10 @@ class tst_kelvra_load : public QObject {
     // as "PARENT-PID SESSION".
     QStringList launches(int count) const {
         (void)QTest::qWaitFor(
-            [&] { return kelvra::testing::recorded_calls(records_.path()).size() >= count; },
+            [&] { return kelvra::testing::recorded_calls(records_).size() >= count; },
             process_timeout_ms);
         QStringList taken;
-        for (auto const& call : kelvra::testing::take_recorded_launches(records_.path())) {
+        for (auto const& call : kelvra::testing::take_recorded_launches(records_)) {
             taken << QString::number(call.parent) + QLatin1Char(' ') + call.arguments.value(1);
         }
         return taken;
@@ -97,15 +86,8 @@ class tst_kelvra_load : public QObject {
 
 private slots:
     void initTestCase() {
-        QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
-        if (!taken.isEmpty()) {
-            QFAIL(qPrintable(taken));
-        }
-        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
-        qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
-        QVERIFY(root_.install(QStringLiteral(KELVRA_EXECUTABLE), QStringLiteral("bin/kelvra")));
-        QVERIFY(
-            root_.install(QStringLiteral(KELVRA_RECORDING_PUTTY), QStringLiteral("libexec/putty")));
+        QString const error = installed_.error();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
     void unknown_session_exits_1_with_its_report() {
@@ -124,7 +106,7 @@ private slots:
         save(QStringLiteral("Caixa"), false);
         save(QStringLiteral("Vendas"), true);
         save(QStringLiteral("estoque"), true);
-        QString const hold = records_.filePath(QStringLiteral("hold"));
+        QString const hold = installed_.records.filePath(QStringLiteral("hold"));
         QVERIFY(kelvra::testing::write_file(hold, {}));
         qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
         kelvra::testing::child_process first;
@@ -147,9 +129,9 @@ private slots:
 
         // A listing that fails opens and hands over nothing, and shows
         // nothing.
-        QVERIFY(root_.write(QStringLiteral("var/sessions/quebrada.json"), "{"));
+        QVERIFY(installed_.root.write(QStringLiteral("var/sessions/quebrada.json"), "{"));
         finished_program const failed = start({QStringLiteral("--auto-open-connection")});
-        QVERIFY(QFile::remove(root_.file(QStringLiteral("var/sessions/quebrada.json"))));
+        QVERIFY(QFile::remove(installed_.root.file(QStringLiteral("var/sessions/quebrada.json"))));
         QCOMPARE(failed.code, 1);
         QCOMPARE(failed.err, QByteArray());
 
@@ -164,7 +146,7 @@ private slots:
         QCOMPARE(first.exitCode(), 0);
         // The terminal programs write to the instance's own output.
         QCOMPARE(first.readAllStandardError().count("recording_putty: started\n"), 4);
-        QVERIFY(!kelvra::testing::has_recorded_calls(records_.path()));
+        QVERIFY(!kelvra::testing::has_recorded_calls(records_));
     }
 };
 

@@ -259,6 +259,8 @@ private slots:
             QTest::newRow(name) << QString(name) << QString(profile);
         };
         row("Produção 1", "Produ%C3%A7%C3%A3o%201");
+        row("Az09+-.@_", "Az09+-.@_");
+        row("a/b%c\"d", "a%2Fb%25c%22d");
         row(".", "%2E"); // the profile folder itself and its parent are never a profile
         row("..", "%2E%2E");
         row("...", "...");
@@ -350,6 +352,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             clear.command = "menu " + std::to_string(i);
             session v1 = sample(QString::number(i));
+            v1.maximized = true;
             v1.key = QString::fromStdString(kelvra::crypto::encrypt_session_key(clear, status_));
             write(v1.nome + ".json", v1, ", \"versao\": 1");
         }
@@ -357,6 +360,9 @@ private slots:
         QCOMPARE(report(status_), QString());
         QCOMPARE(asked, 1);
         QCOMPARE(sessions[2].comando + sessions[2].caminho, QString("menu 2/srv"));
+        // Version 1 had password sessions only.
+        QVERIFY(sessions[2].tipo_autenticacao == authentication_type::password &&
+                sessions[2].maximized);
 
         available = false;
         QVERIFY(store.load_sessions(status_).isEmpty());

@@ -2,11 +2,13 @@
 
 #include "crypto/installation_identity.hpp"
 #include "crypto/session_key.hpp"
+#include "sessions/session_store.hpp"
 
 #include <brano/core/v6/datetime.hpp>
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUuid>
 
 namespace kelvra::testing {
 
@@ -51,6 +53,35 @@ QString machine_identity::session_key_text(QString const& program_path, QByteArr
     key.path = path.toStdString();
     brano::core::v6::result::stack status;
     return QString::fromStdString(crypto::encrypt_session_key(key, status));
+}
+
+bool save_sealed_session(QString const& bin, QString const& name, bool autostart,
+                         QVector<printer> const& printers) {
+    session s;
+    s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    s.nome = name;
+    s.key =
+        machine_identity::session_key_text(bin + QStringLiteral("/kelvra"), "s3nh@",
+                                           QStringLiteral("mirtel"), QStringLiteral("/srv/mirtel"));
+    s.impressoras = printers;
+    s.autostart = autostart;
+    brano::core::v6::result::stack status;
+    detail::session_store(bin).save_session(s, status);
+    return !status.has_failed();
+}
+
+kelvra_installation::kelvra_installation(QString const& kelvra, QString const& putty) {
+    installed_ = root.install(kelvra, QStringLiteral("bin/kelvra")) &&
+                 root.install(putty, QStringLiteral("libexec/putty"));
+    qputenv("KELVRA_RECORD_DIR", records.path().toLocal8Bit());
+}
+
+QString kelvra_installation::error() const {
+    if (!identity.is_ready()) {
+        return identity.error();
+    }
+    return installed_ ? port_taken(59565) // the tunnel's fixed port
+                      : QStringLiteral("the programs could not be installed");
 }
 
 } // namespace kelvra::testing

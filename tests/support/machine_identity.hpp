@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/private_bus.hpp"
+#include "support/test_environment.hpp"
 
 #include <brano/core/v6/byte_array.hpp>
 
@@ -36,6 +37,34 @@ public:
 private:
     std::unique_ptr<private_bus> bus_;
     bool ready_ = false;
+};
+
+// Saves session `name` in the installation whose programs are in `bin`, its
+// key text sealed for bin/kelvra there.
+bool save_sealed_session(QString const& bin, QString const& name, bool autostart,
+                         QVector<printer> const& printers = {});
+
+// bin/kelvra, and `putty` as libexec/putty, in a temporary installation with
+// a private home and a working identity, as a user starts it. The recording
+// terminal program writes its starts into `records`.
+class kelvra_installation {
+public:
+    kelvra_installation(QString const& kelvra, QString const& putty);
+
+    // Why the installation cannot be used, or empty.
+    QString error() const;
+    QString kelvra() const { return root.file(QStringLiteral("bin/kelvra")); }
+    bool save(QString const& name, bool autostart, QVector<printer> const& printers = {}) const {
+        return save_sealed_session(root.bin(), name, autostart, printers);
+    }
+
+    isolated_home home;
+    install_root root;
+    machine_identity identity;
+    QTemporaryDir records;
+
+private:
+    bool installed_ = false;
 };
 
 } // namespace kelvra::testing

@@ -8,7 +8,6 @@
 #include "support/xvfb.hpp"
 
 #include <QTest>
-#include <QUuid>
 
 using kelvra::testing::process_timeout_ms;
 using kelvra::testing::visible_windows;
@@ -17,23 +16,11 @@ using kelvra::testing::xdotool;
 class tst_startup : public QObject {
     Q_OBJECT
 
-    kelvra::testing::isolated_home home_;
-    kelvra::testing::install_root root_;
-    kelvra::testing::machine_identity identity_;
+    kelvra::testing::kelvra_installation installed_{KELVRA_EXECUTABLE, KELVRA_RECORDING_PUTTY};
     kelvra::testing::xvfb x_;
-    QTemporaryDir records_;
 
-    QString kelvra() const { return root_.file(QStringLiteral("bin/kelvra")); }
-
-    void save(QString const& name, bool autostart) {
-        kelvra::session s;
-        s.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        s.nome = name;
-        s.key = kelvra::testing::machine_identity::session_key_text(
-            kelvra(), "s3nh@", QStringLiteral("mirtel"), QStringLiteral("/srv/mirtel"));
-        s.autostart = autostart;
-        QVERIFY(root_.save(s));
-    }
+    QString kelvra() const { return installed_.kelvra(); }
+    void save(QString const& name, bool autostart) { QVERIFY(installed_.save(name, autostart)); }
 
     // The one mapped window titled `title`, once it is there.
     static QString window(QString const& title) {
@@ -80,21 +67,14 @@ class tst_startup : public QObject {
 
 private slots:
     void initTestCase() {
-        QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
-        if (!taken.isEmpty()) {
-            QFAIL(qPrintable(taken));
-        }
-        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
+        QString const error = installed_.error();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY2(x_.is_ready(), qPrintable(x_.error()));
         qputenv("DISPLAY", x_.display().toLocal8Bit());
         qputenv("QT_QPA_PLATFORM", "xcb");
         // Kelvra draws no OpenGL; the GL driver that Qt would load unloads
         // at exit with allocations LeakSanitizer cannot attribute.
         qputenv("QT_XCB_GL_INTEGRATION", "none");
-        qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
-        QVERIFY(root_.install(QStringLiteral(KELVRA_EXECUTABLE), QStringLiteral("bin/kelvra")));
-        QVERIFY(
-            root_.install(QStringLiteral(KELVRA_RECORDING_PUTTY), QStringLiteral("libexec/putty")));
     }
 
     // A session that does not exist: the error box, no main window, and
@@ -125,10 +105,11 @@ private slots:
         save(QStringLiteral("estoque"), true);
         kelvra::testing::child_process instance;
         instance.start(kelvra(), {QStringLiteral("--auto-open-connection")});
-        QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(records_.path()).size(), 2,
-                                  process_timeout_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(installed_.records.path()).size(),
+                                  2, process_timeout_ms);
         QStringList opened;
-        for (auto const& call : kelvra::testing::take_recorded_launches(records_.path())) {
+        for (auto const& call :
+             kelvra::testing::take_recorded_launches(installed_.records.path())) {
             opened << call.arguments.value(1);
         }
         QCOMPARE(opened, (QStringList{QStringLiteral("estoque"), QStringLiteral("Vendas")}));
