@@ -1,4 +1,5 @@
 #include "core/settings_password.hpp"
+#include "core/version.hpp"
 #include "interface/help/about.hpp"
 #include "interface/help/dialog_manuals.hpp"
 #include "interface/preferences/dialog_aparencia.hpp"
@@ -17,6 +18,48 @@ class tst_dialogs : public QObject {
     Q_OBJECT
 
 private slots:
+    void forms_data() {
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QString>("text");
+        char const* const texts[][2] = {
+            {"dialog_configuracoes", "Kelvra"},
+            {"l_senha_configuracoes", "Senha"},
+            {"btn_cancelar", "Cancelar"},
+            {"btn_ok", "Ok"},
+            {"dialog_manuals", "Manuais"},
+            {"groupBox_manual_1", "Configuração Servidor Remoto"},
+            {"groupBox_manual_2", "Impressão"},
+            {"groupBox_manual_3", "Biometria"},
+            {"groupBox_manual_4", "Visualização de Imagens"},
+            {"about", "Kelvra - Sobre"},
+            {"l_kelvra", "Kelvra"},
+            {"l_durvane", "Durvane"},
+            {"l_version", "Versão 1.3.3"},
+        };
+        for (auto const& [object, text] : texts)
+            QTest::newRow(object) << QString(object) << QString(text);
+    }
+    void forms() {
+        QFETCH(QString, object);
+        QFETCH(QString, text);
+        preferences::dialog_configuracoes settings(nullptr);
+        help::dialog_manuals manuals(nullptr);
+        help::about about(nullptr);
+        for (QDialog* dialog : std::initializer_list<QDialog*>{&settings, &manuals, &about}) {
+            QVERIFY(!dialog->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
+            auto* widget =
+                dialog->objectName() == object ? dialog : dialog->findChild<QWidget*>(object);
+            if (widget != nullptr) {
+                char const* property = widget->isWindow()                 ? "windowTitle"
+                                       : qobject_cast<QGroupBox*>(widget) ? "title"
+                                                                          : "text";
+                QCOMPARE(widget->property(property).toString(), text);
+                return;
+            }
+        }
+        QFAIL("no such object");
+    }
+
     // Every stop of the Tab key, as a screen reader announces it.
     void keyboard_data() {
         QTest::addColumn<QString>("form");
@@ -39,7 +82,6 @@ private slots:
             dialog = std::make_unique<help::dialog_manuals>(nullptr);
         else
             dialog = std::make_unique<help::about>(nullptr);
-        QVERIFY(!dialog->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
         QTEST(kelvra::testing::read_by_keyboard(*dialog), "spoken");
     }
 
@@ -75,6 +117,7 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::newRow("today") << 0 << true;
         QTest::newRow("yesterday") << -1 << false;
+        QTest::newRow("tomorrow") << 1 << false;
     }
     void settings_dialog() {
         QFETCH(int, days_from_today);
@@ -107,13 +150,29 @@ private slots:
         QVERIFY(!dialog.isVisible());
     }
 
-    // The pages follow the list; the first tells the server's settings.
+    void about_shows_the_program_version() {
+        help::about dialog(nullptr);
+        QCOMPARE(dialog.findChild<QLabel*>("l_version")->text(),
+                 "Versão " + QString::fromLatin1(kelvra::kelvra_version));
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    }
+
     void manuals_pages() {
         help::dialog_manuals dialog(nullptr);
         auto* list = dialog.findChild<QListWidget*>("list_widget_manuais");
         auto* pages = dialog.findChild<QStackedWidget*>("stacked_widget_manuais");
-        QCOMPARE(list->count(), 4);
+        QStringList entries;
+        for (int row = 0; row < list->count(); ++row)
+            entries << list->item(row)->text();
+        QCOMPARE(entries, QStringList({"Config. Servidor Remoto", "Impressão", "Biometria",
+                                       "Visualização de Imagens"}));
+        QCOMPARE(list->currentRow(), 0);
         QCOMPARE(pages->currentIndex(), 0);
+        for (int page = 1; page <= 4; ++page) {
+            auto* text =
+                dialog.findChild<QTextBrowser*>(QString("textBrowser_manual_%1").arg(page));
+            QVERIFY2(text->toPlainText().size() > 200, qPrintable(text->objectName()));
+        }
         auto const first = dialog.findChild<QTextBrowser*>("textBrowser_manual_1")->toPlainText();
         for (auto const* line :
              {"AcceptEnv KELVRA_*", "AllowStreamLocalForwarding yes", "systemctl reload ssh"})

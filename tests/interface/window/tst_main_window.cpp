@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QGroupBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -131,19 +132,39 @@ private slots:
         QVERIFY(kelvra::communication::server::instance().start_listening());
     }
 
-    // The restricted mode it starts in: "Novo" and "Configurações" only.
+    // The form's names, texts and the restricted mode it starts in.
     void form_starts_restricted() {
         store({});
         MainWindow w;
+        QCOMPARE(w.objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Kelvra"));
+        QCOMPARE(w.size(), QSize(459, 468));
+        QCOMPARE(find<QGroupBox>(w, "gb_conexoes")->title(), QStringLiteral("Sessões"));
         QVERIFY(find<kelvra::ui::widget_session_list>(w, "widget_sessions"));
-        for (char const* name :
-             {"btn_alterar", "btn_excluir", "btn_exportar", "btn_importar", "btn_criar_atalhos"}) {
-            QVERIFY2(find<QPushButton>(w, name) && !find<QPushButton>(w, name)->isVisibleTo(&w),
-                     name);
+        struct expected {
+            char const* name;
+            char const* text;
+            bool visible;
+        };
+        for (expected const& e : {expected{"btn_novo", "Novo", true},
+                                  {"btn_configuracoes", "Configurações", true},
+                                  {"btn_alterar", "Alterar", false},
+                                  {"btn_excluir", "Excluir", false},
+                                  {"btn_exportar", "Exportar ...", false},
+                                  {"btn_importar", "Importar ...", false},
+                                  {"btn_criar_atalhos", "Criar atalhos", false}}) {
+            auto* button = find<QPushButton>(w, e.name);
+            QVERIFY2(button, e.name);
+            QCOMPARE(button->text(), QString::fromUtf8(e.text));
+            QCOMPARE(button->isVisibleTo(&w), e.visible);
         }
         QCOMPARE(texts(w.menuBar()->actions()), (QStringList{"Arquivo", "Preferências", "Ajuda"}));
-        // An empty store: nothing to export.
+        QCOMPARE(texts(w.tray_menu()->actions()),
+                 (QStringList{"Sessões", "Atualizar", "Maximizar", "-", "Sair"}));
+        QVERIFY(!w.tray_menu()->actions()[1]->isEnabled());
+        // An empty store: nothing to export, no sessions in the tray.
         QVERIFY(!find<QPushButton>(w, "btn_exportar")->isEnabled());
+        QVERIFY(!w.tray_menu()->actions()[0]->menu()->isEnabled());
         QCOMPARE(kelvra::testing::read_by_keyboard(w),
                  (QStringList{"Sessões", "Novo", "Configurações"}));
     }
