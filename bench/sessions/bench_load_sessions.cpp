@@ -2,6 +2,7 @@
 // files, against the floor of opening and reading the same files raw.
 #include "sessions/session_json.hpp"
 #include "sessions/session_store.hpp"
+#include "support/timing.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,18 +17,6 @@
 #include <vector>
 
 namespace {
-
-template <class F> double median_ms(int runs, F&& f) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        f();
-        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 qint64 raw_read(QString const& folder) {
     qint64 bytes = 0;
@@ -73,9 +62,9 @@ int main(int argc, char** argv) {
         int const runs = n >= 10000 ? 5 : 21;
         QString const folder = root.filePath(QStringLiteral("var/sessions"));
         raw_read(folder); // warm the page cache for both
-        double const raw = median_ms(runs, [&] { raw_read(folder); });
+        double const raw = kelvra::bench::median_ms(runs, [&] { raw_read(folder); });
         int listed = 0;
-        double const load = median_ms(runs, [&] {
+        double const load = kelvra::bench::median_ms(runs, [&] {
             brano::core::v6::result::stack status;
             listed = store.load_sessions(status).size();
         });

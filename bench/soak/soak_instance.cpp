@@ -25,6 +25,7 @@
 #include "support/machine_identity.hpp"
 #include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
+#include "support/timing.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -51,6 +52,8 @@
 #include <functional>
 
 namespace {
+
+using kelvra::bench::line;
 
 namespace core = brano::core::v6;
 
@@ -81,11 +84,6 @@ figures measure() {
                         .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
                         .size();
     return f;
-}
-
-void line(char const* name, double value, char const* unit) {
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
 }
 
 // Runs the event loop until `done` or the bound; false on the bound.

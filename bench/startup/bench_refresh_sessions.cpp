@@ -4,6 +4,7 @@
 #include "interface/resources.hpp"
 #include "interface/ui/main_window.hpp"
 #include "sessions/session_store.hpp"
+#include "support/timing.hpp"
 
 #include <QApplication>
 #include <QDir>
@@ -21,18 +22,6 @@ namespace {
 
 int const session_count = 1000;
 int const runs = 11;
-
-template <class F> double median_ms(F&& f) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        f();
-        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 int measure() {
     QString const bin = QCoreApplication::applicationDirPath();
@@ -57,11 +46,11 @@ int measure() {
 
     kelvra::ui::MainWindow window; // lists the sessions once, warming the cache
     int listed = 0;
-    double const load = median_ms([&] {
+    double const load = kelvra::bench::median_ms(runs, [&] {
         brano::core::v6::result::stack status;
         listed = kelvra::load_sessions(status).size();
     });
-    double const refresh = median_ms([&] { window.refresh_sessions(); });
+    double const refresh = kelvra::bench::median_ms(runs, [&] { window.refresh_sessions(); });
     if (listed != session_count) {
         std::fprintf(stderr, "listed %d of %d sessions\n", listed, session_count);
         return 1;

@@ -32,6 +32,8 @@ extern char** environ;
 
 namespace {
 
+using kelvra::bench::line;
+
 using steady = std::chrono::steady_clock;
 int const runs = 11;
 
@@ -166,11 +168,6 @@ double exec_to_exit(QByteArray const& program, std::vector<QByteArray> const& ar
     pid_t const pid = spawn(program, arguments);
     status = pid > 0 ? wait_exit(pid) : -1;
     return ms_since(start);
-}
-
-void line(char const* name, double value, char const* unit) {
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
 }
 
 int fail(char const* what) {

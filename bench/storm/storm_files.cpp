@@ -13,6 +13,7 @@
 #include "interface/preferences/appearance.hpp"
 #include "sessions/session_store.hpp"
 #include "sessions/session_transfer.hpp"
+#include "support/timing.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,6 +36,8 @@
 extern char** environ;
 
 namespace {
+
+using kelvra::bench::line;
 
 namespace core = brano::core::v6;
 using kelvra::interface::preferences::theme;
@@ -132,11 +135,6 @@ QString check(QString const& bin) {
         return QStringLiteral("the export file does not import");
     }
     return {};
-}
-
-void line(char const* name, double value, char const* unit) {
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
 }
 
 } // namespace

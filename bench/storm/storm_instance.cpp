@@ -41,6 +41,8 @@ extern char** environ;
 
 namespace {
 
+using kelvra::bench::line;
+
 using steady = std::chrono::steady_clock;
 constexpr std::uint16_t tunnel_port = 59565;
 
@@ -114,11 +116,6 @@ void kill_and_reap(pid_t pid) {
         int status = 0;
         ::waitpid(pid, &status, 0);
     }
-}
-
-void line(char const* name, double value, char const* unit) {
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
 }
 
 int fail(char const* what) {

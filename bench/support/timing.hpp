@@ -2,8 +2,11 @@
 
 // Timing helpers shared by the benchmarks.
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 namespace kelvra::bench {
@@ -28,6 +31,24 @@ double microseconds_per_call(int count, Operation operation, int rounds = 5) {
 inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// The median in milliseconds of `runs` calls of `operation`.
+template <class Operation> double median_ms(int runs, Operation&& operation) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        operation();
+        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    return median(times);
+}
+
+// One figure as a `name value unit` line, out at once.
+inline void line(char const* name, double value, char const* unit) {
+    std::printf("%s %.3f %s\n", name, value, unit);
+    std::fflush(stdout);
 }
 
 } // namespace kelvra::bench

@@ -19,17 +19,6 @@ namespace {
 int const session_count = 1000;
 int const runs = 21;
 
-template <class F> double median_ms(F&& f) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        f();
-        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return kelvra::bench::median(times);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -57,27 +46,27 @@ int main(int argc, char** argv) {
     QString const exported = dir.filePath(QStringLiteral("export.json"));
     QString const plain = dir.filePath(QStringLiteral("plain.json"));
 
-    double const qt_write = median_ms([&] {
+    double const qt_write = kelvra::bench::median_ms(runs, [&] {
         QFile file(plain);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
         }
     });
     bool failed = false;
-    double const export_ms = median_ms([&] {
+    double const export_ms = kelvra::bench::median_ms(runs, [&] {
         brano::core::v6::result::stack status;
         kelvra::write_export_document(exported, sessions, status);
         failed = failed || status.has_failed();
     });
     QByteArray text;
-    double const qt_parse = median_ms([&] {
+    double const qt_parse = kelvra::bench::median_ms(runs, [&] {
         QFile file(exported);
         if (file.open(QIODevice::ReadOnly)) {
             text = file.readAll();
         }
         failed = failed || QJsonDocument::fromJson(text).array().size() != session_count;
     });
-    double const import_ms = median_ms([&] {
+    double const import_ms = kelvra::bench::median_ms(runs, [&] {
         brano::core::v6::result::stack status;
         failed = failed || kelvra::load_import_document(exported, status).size() != session_count ||
                  status.has_failed();
