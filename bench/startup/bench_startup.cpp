@@ -5,6 +5,7 @@
 //   - second start: exec of a start that hands over to the running instance,
 //     until it exits, against the minimal program's start-to-quit;
 //   - resident memory of the idle program with its window shown.
+#include "support/installation.hpp"
 #include "support/timing.hpp"
 
 #include <QByteArray>
@@ -181,34 +182,15 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QTemporaryDir work;
     QString const prefix = work.filePath(QStringLiteral("kelvra"));
-    QProcess install;
-    install.setStandardOutputFile(QProcess::nullDevice());
-    install.start(QStringLiteral("cmake"),
-                  {QStringLiteral("--install"), QStringLiteral(KELVRA_BUILD_DIR),
-                   QStringLiteral("--prefix"), prefix});
-    if (!install.waitForFinished(120000) || install.exitStatus() != QProcess::NormalExit ||
-        install.exitCode() != 0) {
+    if (!kelvra::bench::install_for_a_user(QStringLiteral(KELVRA_BUILD_DIR), prefix, work)) {
         return fail("could not install the program into a temporary folder");
     }
-    QDir(work.path()).mkpath(QStringLiteral("home"));
-    QDir(work.path()).mkpath(QStringLiteral("runtime"));
-    QFile::setPermissions(work.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("HOME", work.filePath(QStringLiteral("home")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", work.filePath(QStringLiteral("runtime")).toLocal8Bit());
-    qunsetenv("QT_QPA_PLATFORM");
-    qunsetenv("WAYLAND_DISPLAY");
 
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-    if (!xvfb.waitForReadyRead(20000)) {
+    QByteArray const display = kelvra::bench::start_virtual_screen(xvfb);
+    if (display.isEmpty()) {
         return fail("the virtual X server did not start");
     }
-    QByteArray const display = ':' + xvfb.readAllStandardOutput().trimmed();
-    qputenv("DISPLAY", display);
     screen x(display);
     if (!x.ok()) {
         return fail("could not connect to the virtual X server");

@@ -10,6 +10,7 @@
 // its owner. Only the pids this program started are signalled.
 //
 // Prints `name value unit` lines; exits 1 when any cycle missed the target.
+#include "support/installation.hpp"
 #include "support/timing.hpp"
 
 #include <QByteArray>
@@ -130,34 +131,16 @@ int main(int argc, char** argv) {
     int const cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
     QTemporaryDir work;
     QString const prefix = work.filePath(QStringLiteral("kelvra"));
-    QProcess install;
-    install.setStandardOutputFile(QProcess::nullDevice());
-    install.start(QStringLiteral("cmake"),
-                  {QStringLiteral("--install"), QStringLiteral(KELVRA_BUILD_DIR),
-                   QStringLiteral("--prefix"), prefix});
-    if (!install.waitForFinished(120000) || install.exitCode() != 0) {
+    if (!kelvra::bench::install_for_a_user(QStringLiteral(KELVRA_BUILD_DIR), prefix, work)) {
         return fail("could not install the program into a temporary folder");
     }
-    QDir(work.path()).mkpath(QStringLiteral("home"));
-    QDir(work.path()).mkpath(QStringLiteral("runtime"));
-    QFile::setPermissions(work.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("HOME", work.filePath(QStringLiteral("home")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", work.filePath(QStringLiteral("runtime")).toLocal8Bit());
-    qunsetenv("QT_QPA_PLATFORM");
-    qunsetenv("WAYLAND_DISPLAY");
     QByteArray const socket_path =
         QFile::encodeName(work.filePath(QStringLiteral("runtime/KelvraCommunicationServer")));
 
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-    if (!xvfb.waitForReadyRead(20000)) {
+    if (kelvra::bench::start_virtual_screen(xvfb).isEmpty()) {
         return fail("the virtual X server did not start");
     }
-    qputenv("DISPLAY", ':' + xvfb.readAllStandardOutput().trimmed());
     QByteArray const kelvra = QFile::encodeName(prefix + QStringLiteral("/bin/kelvra"));
 
     std::mt19937 random(std::random_device{}());
