@@ -1,5 +1,7 @@
 #include "interface/sessions/dialog_importar.hpp"
 
+#include "interface/question.hpp"
+
 #include "interface/sessions/dialog_novo.hpp"
 #include "interface/sessions/widget_base.hpp"
 #include "interface/show_error.hpp"
@@ -78,17 +80,9 @@ void dialog_importar::import_sessions() {
 }
 
 void dialog_importar::confirm_cancel_import() {
-    QMessageBox question(QMessageBox::Question, tr_("Cancelar Importação"),
-                         tr_("Tem certeza que deseja interromper a importação ?"),
-                         QMessageBox::NoButton, this);
-    // One role for both, so that every desktop's button order shows them as
-    // written; Escape answers "Não".
-    QPushButton* no = question.addButton(tr_("Não"), QMessageBox::ActionRole);
-    QPushButton* yes = question.addButton(tr_("Sim"), QMessageBox::ActionRole);
-    question.setDefaultButton(yes);
-    question.setEscapeButton(no);
-    question.exec();
-    if (question.clickedButton() == yes) {
+    if (ask(this, tr_("Cancelar Importação"),
+            tr_("Tem certeza que deseja interromper a importação ?"), {tr_("Não"), tr_("Sim")},
+            tr_("Sim"), tr_("Não")) == tr_("Sim")) {
         QDialog::reject();
     }
 }

@@ -13,6 +13,7 @@
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/dialog_configuracoes.hpp"
 #include "interface/preferences/style.hpp"
+#include "interface/question.hpp"
 #include "interface/sessions/dialog_alterar.hpp"
 #include "interface/sessions/dialog_criar_atalhos.hpp"
 #include "interface/sessions/dialog_exportar.hpp"
@@ -36,6 +37,7 @@
 namespace kelvra::ui {
 
 namespace result = brano::core::v6::result;
+using interface::ask;
 using interface::show_error;
 
 namespace {
@@ -248,18 +250,12 @@ void MainWindow::on_btn_excluir_clicked() {
     }
     session const s = form_->widget_sessions->current_session();
     while_disabled([&] {
-        QMessageBox question(QMessageBox::Question, QStringLiteral("Excluir Sessão"),
-                             QStringLiteral("Tem certeza que deseja excluir a sessão '") + s.nome +
-                                 QStringLiteral("' ?"),
-                             QMessageBox::NoButton, this);
-        // One role for both, so that they show in the order added rather
-        // than in the platform's order for yes and no.
-        question.addButton(QStringLiteral("Não"), QMessageBox::ActionRole);
-        QPushButton* yes = question.addButton(QStringLiteral("Sim"), QMessageBox::ActionRole);
-        question.setDefaultButton(yes);
-        question.setEscapeButton(static_cast<QAbstractButton*>(nullptr));
-        question.exec();
-        if (question.clickedButton() != yes) {
+        QString const answer =
+            ask(this, QStringLiteral("Excluir Sessão"),
+                QStringLiteral("Tem certeza que deseja excluir a sessão '") + s.nome +
+                    QStringLiteral("' ?"),
+                {QStringLiteral("Não"), QStringLiteral("Sim")}, QStringLiteral("Sim"));
+        if (answer != QStringLiteral("Sim")) {
             return;
         }
         result::stack status;
@@ -385,16 +381,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::confirm_quit() {
-    QMessageBox question(QMessageBox::Question, QStringLiteral("Encerrar Kelvra"),
-                         QStringLiteral("Tem certeza que deseja encerrar o Kelvra?"),
-                         QMessageBox::NoButton, this);
-    // In the order added, as in the removal question.
-    QPushButton* yes = question.addButton(QStringLiteral("Sim"), QMessageBox::ActionRole);
-    QPushButton* no = question.addButton(QStringLiteral("Nao"), QMessageBox::ActionRole);
-    question.setDefaultButton(no);
-    question.setEscapeButton(static_cast<QAbstractButton*>(nullptr));
-    question.exec();
-    if (question.clickedButton() != yes) {
+    if (ask(this, QStringLiteral("Encerrar Kelvra"),
+            QStringLiteral("Tem certeza que deseja encerrar o Kelvra?"),
+            {QStringLiteral("Sim"), QStringLiteral("Nao")},
+            QStringLiteral("Nao")) != QStringLiteral("Sim")) {
         return;
     }
     if (manager::instance().has_running()) {
