@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     }
     QJsonArray array;
     for (kelvra::session const& each : sessions) {
-        array.append(kelvra::session_to_json(each).object());
+        array.append(QJsonDocument::fromJson(kelvra::session_json_text(each)).object());
     }
     QTemporaryDir dir;
     QString const exported = dir.filePath(QStringLiteral("export.json"));

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -123,6 +124,15 @@ char const* string_end(char const* p, char const* end) {
     }
 }
 
+constexpr std::array<bool, 256> structural_bytes() {
+    std::array<bool, 256> table{};
+    for (unsigned char const c : {'"', '{', '}', '[', ']', ','}) {
+        table[c] = true;
+    }
+    return table;
+}
+constexpr std::array<bool, 256> structural = structural_bytes();
+
 // Walks the objects of `json` and calls `repeated(earlier)` for every member
 // name that an earlier member of the same object already has, with that
 // earlier occurrence; stops when `repeated` returns false.
@@ -171,6 +181,14 @@ template <class F> void scan(QByteArray const& json, F&& repeated) {
     char const* p = begin;
     char const* const end = p + json.size();
     while (p < end) {
+        // Only quotes, brackets, braces and commas change the state: the
+        // rest (whitespace, numbers, literals, colons) is passed over.
+        while (p < end && !structural[static_cast<unsigned char>(*p)]) {
+            ++p;
+        }
+        if (p == end) {
+            break;
+        }
         char const c = *p++;
         switch (c) {
         case '"': {

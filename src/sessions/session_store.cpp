@@ -137,7 +137,7 @@ session session_store::find_session(QString const& name, result::stack& status) 
 }
 
 void session_store::save_session(session const& s, result::stack& status) const {
-    QByteArray const content = session_to_json(s).toJson(QJsonDocument::Indented);
+    QByteArray const content = session_json_text(s);
 
     result::stack local;
     if (!sessions_directory_exists(local) && !local.has_failed()) {

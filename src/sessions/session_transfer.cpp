@@ -2,6 +2,7 @@
 
 #include "core/file_error.hpp"
 #include "core/json_document.hpp"
+#include "core/json_writer.hpp"
 #include "core/status.hpp"
 #include "sessions/session_json.hpp"
 
@@ -41,12 +42,13 @@ void fail_wrong_value(QString const& campo, result::stack& status) {
 } // namespace
 
 QByteArray export_document(QVector<session> const& sessions) {
-    QJsonArray array;
+    json_writer out;
+    out.begin_array();
     for (session const& s : sessions) {
-        // The record's JSON never carries its id.
-        array.append(session_to_json(s).object());
+        write_session(out, s);
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    out.end_array();
+    return out.text();
 }
 
 void write_export_document(QString const& file_name, QVector<session> const& sessions,
@@ -119,8 +121,7 @@ QVector<session> load_import_document(QString const& file_name, installation_key
             return {};
         }
         result::stack reading;
-        sessions.push_back(
-            session_from_json(QJsonDocument(element.toObject()), installation_key, reading));
+        sessions.push_back(session_from_json(element.toObject(), installation_key, reading));
         if (reading.has_failed()) {
             local = std::move(reading);
         }

@@ -128,7 +128,7 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // not written when null
         QTest::addColumn<QString>("expected");   // with "campo", or "description"
         QTest::addColumn<int>("count");
-        QByteArray const good = kelvra::session_to_json(sample(QStringLiteral("a"))).toJson();
+        QByteArray const good = kelvra::session_json_text(sample(QStringLiteral("a")));
         QByteArray no_host = good;
         no_host.replace("\"host\"", "\"hots\"");
         QTest::newRow("missing file") << "none.json" << QByteArray()
