@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace kelvra::bench {
@@ -33,16 +35,42 @@ inline double median(std::vector<double> values) {
     return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
+// Milliseconds taken by one call of `operation`. What it returns is freed
+// once the clock has stopped: the time is that of the work, not of the
+// clean-up after it.
+template <class Operation> double elapsed_ms(Operation&& operation) {
+    QElapsedTimer timer;
+    timer.start();
+    if constexpr (std::is_void_v<decltype(operation())>) {
+        operation();
+        return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    } else {
+        auto const result = operation();
+        return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    }
+}
+
 // The median in milliseconds of `runs` calls of `operation`.
 template <class Operation> double median_ms(int runs, Operation&& operation) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        operation();
-        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        times.push_back(elapsed_ms(operation));
     }
     return median(times);
+}
+
+// The medians in milliseconds of `runs` calls each of `baseline` and
+// `measured`, called in turn: both meet the machine in the same state, so
+// their ratio holds even while the machine is busy.
+template <class Baseline, class Measured>
+std::pair<double, double> paired_median_ms(int runs, Baseline&& baseline, Measured&& measured) {
+    std::vector<double> baseline_times;
+    std::vector<double> measured_times;
+    for (int i = 0; i < runs; ++i) {
+        baseline_times.push_back(elapsed_ms(baseline));
+        measured_times.push_back(elapsed_ms(measured));
+    }
+    return {median(baseline_times), median(measured_times)};
 }
 
 // One figure as a `name value unit` line, out at once.

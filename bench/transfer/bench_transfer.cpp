@@ -46,31 +46,39 @@ int main(int argc, char** argv) {
     QString const exported = dir.filePath(QStringLiteral("export.json"));
     QString const plain = dir.filePath(QStringLiteral("plain.json"));
 
-    double const qt_write = kelvra::bench::median_ms(runs, [&] {
-        QFile file(plain);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
-        }
-    });
     bool failed = false;
-    double const export_ms = kelvra::bench::median_ms(runs, [&] {
-        brano::core::v6::result::stack status;
-        kelvra::write_export_document(exported, sessions, status);
-        failed = failed || status.has_failed();
-    });
+    auto const [qt_write, export_ms] = kelvra::bench::paired_median_ms(
+        runs,
+        [&] {
+            QFile file(plain);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
+            }
+        },
+        [&] {
+            brano::core::v6::result::stack status;
+            kelvra::write_export_document(exported, sessions, status);
+            failed = failed || status.has_failed();
+        });
+    // Each reading returns what it read, freed after the clock stops.
     QByteArray text;
-    double const qt_parse = kelvra::bench::median_ms(runs, [&] {
-        QFile file(exported);
-        if (file.open(QIODevice::ReadOnly)) {
-            text = file.readAll();
-        }
-        failed = failed || QJsonDocument::fromJson(text).array().size() != session_count;
-    });
-    double const import_ms = kelvra::bench::median_ms(runs, [&] {
-        brano::core::v6::result::stack status;
-        failed = failed || kelvra::load_import_document(exported, status).size() != session_count ||
-                 status.has_failed();
-    });
+    auto const [qt_parse, import_ms] = kelvra::bench::paired_median_ms(
+        runs,
+        [&] {
+            QFile file(exported);
+            if (file.open(QIODevice::ReadOnly)) {
+                text = file.readAll();
+            }
+            QJsonDocument document = QJsonDocument::fromJson(text);
+            failed = failed || document.array().size() != session_count;
+            return document;
+        },
+        [&] {
+            brano::core::v6::result::stack status;
+            QVector<kelvra::session> imported = kelvra::load_import_document(exported, status);
+            failed = failed || imported.size() != session_count || status.has_failed();
+            return imported;
+        });
     // The export is only fast if it is also exactly what Qt writes.
     failed = failed || [&] {
         QFile file(exported);

@@ -184,7 +184,13 @@ template <class F> void scan(QByteArray const& json, F&& repeated) {
         // Only quotes, brackets, braces and commas change the state: the
         // rest (whitespace, numbers, literals, colons) is passed over.
         while (p < end && !structural[static_cast<unsigned char>(*p)]) {
-            ++p;
+            // Indentation, most of what stands between the tokens of a
+            // printed document, goes eight spaces at a time.
+            if (*p++ == '\n') {
+                while (end - p >= 8 && std::memcmp(p, "        ", 8) == 0) {
+                    p += 8;
+                }
+            }
         }
         if (p == end) {
             break;
