@@ -1,107 +1,54 @@
+// Every status category against the expected tables, and codes beyond them.
 #include "support/all_categories.hpp"
+#include "support/processes.hpp"
 #include "support/test_environment.hpp"
 
-#include <QFile>
-#include <QMap>
-#include <QProcess>
 #include <QTest>
-
-#include <set>
 
 using kelvra::testing::all_categories;
 
 class tst_status_categories : public QObject {
     Q_OBJECT
 
-    // The expected tables: category name, code and message, one a line.
-    static QList<QStringList> expected_rows() {
-        QFile file(kelvra::testing::data_file(QStringLiteral("status_categories.tsv")));
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        QList<QStringList> rows;
-        while (!file.atEnd()) {
-            QString const line = QString::fromUtf8(file.readLine()).chopped(1);
-            if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) {
-                rows << line.split(QLatin1Char('\t'));
-            }
-        }
-        return rows;
-    }
-
 private slots:
-    void messages_match_expected_tables_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-        QList<QStringList> const rows = expected_rows();
-        QVERIFY(!rows.isEmpty());
-        for (QStringList const& f : rows) {
-            QCOMPARE(f.size(), 3);
-            QTest::addRow("%s/%s", qPrintable(f[0]), qPrintable(f[1]))
-                << f[0] << f[1].toInt() << f[2];
-        }
-    }
-
+    // Printed one "name<TAB>code<TAB>message" line per code, the tables match the
+    // expected file line for line: no text differs, no code is missing or extra,
+    // and no two categories share a name.
     void messages_match_expected_tables() {
-        QFETCH(QString, name);
-        QFETCH(int, code);
-        QFETCH(QString, message);
-        bool found = false;
-        for (auto const& entry : all_categories()) {
-            if (QString::fromUtf8(entry.category->name()) == name) {
-                QVERIFY2(code <= entry.size, "table shorter than the expected table");
-                QCOMPARE(QByteArray(entry.category->message(code)), message.toUtf8());
-                found = true;
+        QStringList expected;
+        QByteArray const file =
+            kelvra::testing::read_file(kelvra::testing::data_file("status_categories.tsv"));
+        for (QString const& line : QString::fromUtf8(file).split('\n')) {
+            if (!line.isEmpty() && !line.startsWith('#')) {
+                expected << line;
             }
         }
-        QVERIFY2(found, qPrintable(name));
-    }
-
-    // Every category is an object and a name of its own, and knows no code
-    // beyond its expected table; equal texts in different classes stay
-    // different categories.
-    void categories_are_distinct_without_extra_codes() {
-        QMap<QString, int> highest;
-        for (QStringList const& f : expected_rows()) {
-            highest[f[0]] = std::max(highest.value(f[0]), f[1].toInt());
-        }
-        std::set<void const*> objects;
-        std::set<std::string> names;
+        QStringList actual;
         for (auto const& entry : all_categories()) {
-            objects.insert(entry.category);
-            names.insert(entry.category->name());
-            QCOMPARE(entry.size, highest.value(QString::fromUtf8(entry.category->name())));
+            for (int code = 1; code <= entry.size; ++code) {
+                actual << QString("%1\t%2\t%3")
+                              .arg(entry.category->name())
+                              .arg(code)
+                              .arg(QString::fromUtf8(entry.category->message(code)));
+            }
         }
-        QCOMPARE(objects.size(), all_categories().size());
-        QCOMPARE(names.size(), all_categories().size());
-        QCOMPARE(names.size(), std::size_t(highest.size()));
+        expected.sort();
+        actual.sort();
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(actual, expected);
     }
 
-    void out_of_table_code_ends_process_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("zero") << "kelvra-manager"
-                              << "0";
-        QTest::newRow("one past table") << "kelvra-load-session"
-                                        << "14";
-        QTest::newRow("far past table") << "kelvra-commandline-parser"
-                                        << "2147483647";
-    }
-
+    // A code outside its table ends the process instead of reading past it.
     void out_of_table_code_ends_process() {
-        QFETCH(QString, name);
-        QFETCH(QString, code);
-        QProcess probe;
-        probe.start(QCoreApplication::applicationDirPath() + QStringLiteral("/status_probe"),
-                    {name, code});
-        QVERIFY(probe.waitForFinished(30000));
-        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
-        QVERIFY(probe.exitCode() != 0);
-        QCOMPARE(probe.readAllStandardOutput(), QByteArray());
-        QByteArray const err = probe.readAllStandardError();
-        QVERIFY2(err.contains(name.toUtf8()), err.constData());
-        QVERIFY2(err.contains(code.toUtf8()), err.constData());
+        for (QString const probe : {"kelvra-manager 0", "kelvra-load-session 14",
+                                    "kelvra-commandline-parser 2147483647"}) {
+            QStringList const arguments = probe.split(' ');
+            auto const run = kelvra::testing::run_program(
+                QCoreApplication::applicationDirPath() + "/status_probe", arguments);
+            QVERIFY2(run.code > 0 && run.out.isEmpty() && run.err.contains(arguments[0].toUtf8()) &&
+                         run.err.contains(arguments[1].toUtf8()),
+                     qPrintable(probe + ": " + run.err));
+        }
     }
 };
 

@@ -141,7 +141,6 @@ private slots:
         QByteArray const format = "kelvra-generic-errors 5", version = "kelvra-generic-errors 6",
                          iv_size = "kelvra-generic-errors 7", openssl = "kelvra-openssl-errors 2";
         QTest::newRow("empty text") << QByteArray() << format;
-        QTest::newRow("two bytes") << QByteArray::fromHex("0001") << format;
         QTest::newRow("version 00 02") << QByteArray::fromHex("0002") + valid.mid(2) << version;
         QTest::newRow("version 01 01") << QByteArray::fromHex("0101") + valid.mid(2) << version;
         QTest::newRow("header one byte short") << valid.left(17) << format;

@@ -1,5 +1,6 @@
 // Sessions shared between installations: the export document and its reading.
 #include "core/status.hpp"
+#include "session_samples.hpp"
 #include "sessions/session_json.hpp"
 #include "sessions/session_transfer.hpp"
 #include "support/test_environment.hpp"
@@ -11,13 +12,14 @@
 #include <QTest>
 
 #include <sys/mount.h>
-#include <sys/stat.h>
 
 namespace core = brano::core::v6;
 using kelvra::session;
+using kelvra::testing::report;
 
 namespace {
 
+// A bare record, and one with every member set.
 session sample(QString const& name) {
     session s;
     s.id = "{id-of-" + name + "}";
@@ -27,30 +29,10 @@ session sample(QString const& name) {
 }
 
 session rich_sample() {
-    session s = sample("Produção");
-    s.tipo_autenticacao = kelvra::authentication_type::key_file;
-    s.host = "mirtel.example.com";
-    s.porta = 2222;
-    s.usuario = "joão";
-    s.key = "AAECAwQ=";
-    s.caminho = "/srv/mirtel";
+    session s = kelvra::testing::sample("Produção", "{id-of-Produção}");
     s.comando = "menu \"principal\"";
-    s.impressoras = {{"HP-1", "Balcão", 3}};
-    s.autostart = true;
-    s.maximized = false;
+    s.impressoras.resize(1);
     return s;
-}
-
-// "category code argument-value" of the first item; empty for a success.
-QString report(core::result::stack const& status, char const* argument) {
-    if (!status.has_failed()) {
-        return {};
-    }
-    auto const* value = status.begin()->find_argument(argument);
-    return QStringLiteral("%1 %2 %3")
-        .arg(QString::fromUtf8(status.begin()->get_category().name()))
-        .arg(status.get_value())
-        .arg(value ? QString::fromStdString(*value) : QStringLiteral("<none>"));
 }
 
 } // namespace
@@ -62,24 +44,21 @@ class tst_session_transfer : public QObject {
     QString path(QString const& name) const { return dir_.filePath(name); }
 
 private slots:
-    // The bytes of the document, and the file that replaces an older one:
-    // private to its user whatever the older one's mode. Reading it gives
-    // the records back in order, without the ids they had.
+    // The bytes of the document (written out by hand, in the session files'
+    // layout), and the file that replaces an older one: private to its user
+    // whatever the older one's mode. Reading it gives the records back in
+    // order, without the ids they had.
     void export_file_is_exact_private_and_read_back() {
-        QString const file = path(QStringLiteral("sessoes.json"));
+        QString const file = path("sessoes.json");
         QVERIFY(kelvra::testing::write_file(file, "old"));
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
                                                 QFile::ReadGroup | QFile::ReadOther));
         core::result::stack status;
-        kelvra::write_export_document(file, {rich_sample(), sample(QStringLiteral("Caixa"))},
-                                      status);
+        kelvra::write_export_document(file, {rich_sample(), sample("Caixa")}, status);
         QVERIFY(!status.has_failed());
-        // Written out by hand, in the layout the session files have.
         QCOMPARE(kelvra::testing::read_file(file),
                  kelvra::testing::read_file(kelvra::testing::data_file("export_document.json")));
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 07777, 0600u);
+        QCOMPARE(QFileInfo(file).permissions() & 0x7077, QFile::Permissions(0x6000));
         QVector<session> expected{rich_sample(), sample("Caixa")};
         expected[0].id = expected[1].id = QString();
         QVERIFY(kelvra::load_import_document(file, status) == expected);
@@ -95,32 +74,31 @@ private slots:
 
     void failed_export_keeps_the_old_file() {
         QFETCH(bool, read_only);
-        QString const folder = path(QStringLiteral("mounted"));
+        QString const folder = path("mounted");
         QVERIFY(QDir().mkpath(folder));
         QByteArray const where = QFile::encodeName(folder);
         if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0) {
             QSKIP("mounting needs root");
         }
         auto unmount = qScopeGuard([&] { ::umount2(where.constData(), MNT_DETACH); });
-        QString const file = folder + QStringLiteral("/sessoes.json");
+        QString const file = folder + "/sessoes.json";
         QVERIFY(kelvra::testing::write_file(file, "old"));
         if (read_only) {
             QCOMPARE(::mount(nullptr, where.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
                      0);
         } else {
-            // Fill what is left of the disk.
-            QFile filler(folder + QStringLiteral("/filler"));
+            QFile filler(folder + "/filler"); // what is left of the disk
             QVERIFY(filler.open(QIODevice::WriteOnly));
             while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
             }
         }
         session big = sample("big");
-        big.comando.fill(QLatin1Char('x'), 100000);
+        big.comando.fill('x', 100000);
         core::result::stack status;
         kelvra::write_export_document(file, {big}, status);
-        QCOMPARE(report(status, "filename"), QStringLiteral("kelvra-persist-session 3 ") + file);
+        QCOMPARE(report(status, "filename"), "kelvra-persist-session 3 " + file);
         QCOMPARE(kelvra::testing::read_file(file), QByteArray("old"));
-        QVERIFY(QDir(folder).entryList({QStringLiteral("sessoes.json*")}, QDir::Files).size() == 1);
+        QCOMPARE(QDir(folder).entryList({"sessoes.json*"}, QDir::Files).size(), 1);
     }
 
     void import_failures_data() {
@@ -128,26 +106,22 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // not written when null
         QTest::addColumn<QString>("expected");   // with "campo", or "description"
         QTest::addColumn<int>("count");
-        QByteArray const good = kelvra::session_json_text(sample(QStringLiteral("a")));
+        auto row = [](char const* name, char const* file, QByteArray const& content,
+                      QString const& expected, int count = 0) {
+            QTest::newRow(name) << file << content << expected << count;
+        };
+        QByteArray const good = kelvra::session_json_text(sample("a"));
         QByteArray no_host = good;
         no_host.replace("\"host\"", "\"hots\"");
-        QTest::newRow("missing file") << "none.json" << QByteArray()
-                                      << "kelvra-persist-session 3 No such file or directory" << 0;
-        QTest::newRow("huge file")
-            << "huge.json" << QByteArray("[") << "kelvra-persist-session 3 File too large" << 0;
-        QTest::newRow("endless device")
-            << "/dev/zero" << QByteArray() << "kelvra-persist-session 3 File too large" << 0;
-        QTest::newRow("not json") << "a.json" << QByteArray("[{")
-                                  << "kelvra-load-session 7 document" << 0;
-        QTest::newRow("top-level object")
-            << "a.json" << good << "kelvra-load-session 7 document" << 0;
-        QTest::newRow("number in the array") << "a.json"
-                                             << "[" + good + ", 3]"
-                                             << "kelvra-load-session 7 session#object" << 0;
-        QTest::newRow("invalid session") << "a.json"
-                                         << "[" + no_host + ", " + good + "]"
-                                         << "kelvra-load-session 13 host" << 2;
-        QTest::newRow("empty array") << "a.json" << QByteArray("[]") << "" << 0;
+        QByteArray const persist = "kelvra-persist-session 3 ", load = "kelvra-load-session ";
+        row("missing file", "none.json", {}, persist + "No such file or directory");
+        row("huge file", "huge.json", "[", persist + "File too large");
+        row("endless device", "/dev/zero", {}, persist + "File too large");
+        row("not json", "a.json", "[{", load + "7 document");
+        row("top-level object", "a.json", good, load + "7 document");
+        row("number in the array", "a.json", "[" + good + ", 3]", load + "7 session#object");
+        row("invalid session", "a.json", "[" + no_host + ", " + good + "]", load + "13 host", 2);
+        row("empty array", "a.json", "[]", "");
     }
 
     void import_failures() {
@@ -155,7 +129,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, expected);
         QFETCH(int, count);
-        QString const name = file.startsWith(QLatin1Char('/')) ? file : path(file);
+        QString const name = file.startsWith('/') ? file : path(file);
         if (!content.isNull()) {
             QVERIFY(kelvra::testing::write_file(name, content));
         }
@@ -164,8 +138,8 @@ private slots:
         }
         core::result::stack status;
         QVector<session> const found = kelvra::load_import_document(name, status);
-        bool const file_error = expected.startsWith(QStringLiteral("kelvra-persist"));
-        QCOMPARE(report(status, file_error ? "description" : "campo"), expected);
+        QCOMPARE(report(status, expected.startsWith("kelvra-persist") ? "description" : "campo"),
+                 expected);
         QCOMPARE(found.size(), count);
     }
 };
