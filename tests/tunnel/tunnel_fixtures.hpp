@@ -1,7 +1,6 @@
 #pragma once
-
-// Frames and requests for the tunnel tests, written out by hand so that the
-// tests never check the server against its own encoder.
+// Frames and requests written out by hand: the server is never checked
+// against its own encoder.
 
 #include "connections/manager.hpp"
 #include "tunnel/tunnel_thread.hpp"
@@ -30,7 +29,6 @@ inline QByteArray frame_of(QByteArray const& json) {
     return be32(static_cast<quint32>(json.size())) + json;
 }
 
-// The compact error reply, keys in the order the reply is written.
 inline QByteArray error_reply(QByteArray const& connection_id, int code,
                               QByteArray const& message) {
     return frame_of("{\"code\":" + QByteArray::number(code) + ",\"connection_id\":\"" +
@@ -74,7 +72,6 @@ inline QByteArray three_printer_reply(QString const& connection_id, int padding 
                     "\"version\":1}");
 }
 
-// The messages the replies carry, byte for byte.
 inline QByteArray const json_not_parsed =
     "N\xc3\xa3o foi poss\xc3\xadvel montar o json a partir dos dados";
 inline QByteArray const json_not_object = "Formato do json inv\xc3\xa1lido";
@@ -87,7 +84,6 @@ inline QByteArray const not_on_linux =
     "Requisi\xc3\xa7\xc3\xa3o ainda n\xc3\xa3o dispon\xc3\xadvel em sistemas Linux";
 inline QByteArray const connection_unknown = "O id da conex\xc3\xa3o n\xc3\xa3o existe";
 
-// Asks the server in its own thread.
 template <class F> auto ask(kelvra::tunnel::tunnel_thread& t, F f) {
     decltype(f(*t.server())) out{};
     QMetaObject::invokeMethod(
@@ -101,14 +97,13 @@ inline kelvra::tunnel::tcp_server::usage usage_of(kelvra::tunnel::tunnel_thread&
     return ask(t, [](kelvra::tunnel::tcp_server& s) { return s.current_usage(); });
 }
 
-// A blocking loopback client. Its waits only bound a hang.
+// A blocking loopback client; its waits only bound a hang.
 class client {
 public:
     bool connect_to(quint16 port, QHostAddress const& address = QHostAddress::LocalHost) {
         socket_->connectToHost(address, port);
         return socket_->waitForConnected(10000);
     }
-    // Writes everything and waits until the socket has handed it on.
     bool send(QByteArray const& bytes) {
         socket_->write(bytes);
         while (socket_->bytesToWrite() > 0 && socket_->waitForBytesWritten(120000)) {
@@ -124,7 +119,6 @@ public:
         }
         return std::exchange(pending_, pending_.mid(int(count))).left(int(count));
     }
-    // The peer closed the connection and sent nothing more.
     bool closed_silently() {
         return read(1).isEmpty() && socket_->state() != QAbstractSocket::ConnectedState;
     }
