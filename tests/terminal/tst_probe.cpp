@@ -1,22 +1,20 @@
 // kelvra-probe, the server-side check: its request on the wire, its exit
 // statuses, and its reading of replies, against a real Unix socket.
+#include "tunnel/tunnel_fixtures.hpp"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
+
+using kelvra::testing::tunnel::frame_of;
 
 namespace {
 
-QByteArray framed(QByteArray const& body) {
-    QByteArray size(4, '\0');
-    qToBigEndian<quint32>(static_cast<quint32>(body.size()), size.data());
-    return size + body;
-}
-
+QByteArray const id("7b2d2d7d");
 QByteArray const printer_list_request =
-    framed("{\"connection_id\":\"7b2d2d7d\",\"kind\":\"PrinterListRequest\",\"version\":1}");
+    frame_of("{\"connection_id\":\"7b2d2d7d\",\"kind\":\"PrinterListRequest\",\"version\":1}");
 
 } // namespace
 
@@ -36,41 +34,37 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("exit_status");
-        QByteArray const id("7b2d2d7d");
-        auto row = [&](char const* tag, QByteArray const& answer, int exit_status) {
-            QTest::newRow(tag) << id << true << QStringList{} << answer << printer_list_request
+        // Then the options and the request they make, the environment, a listener.
+        auto row = [](char const* tag, QByteArray const& answer, int exit_status,
+                      QStringList const& options = {},
+                      QByteArray const& request = printer_list_request,
+                      QByteArray const& connection_id = id, bool listening = true) {
+            QTest::newRow(tag) << connection_id << listening << options << answer << request
                                << exit_status;
         };
         row("default request, reply",
-            framed("{\"connection_id\":\"7b2d2d7d\",\"kind\":\"PrinterListResponse\",\"printers\":["
-                   "{\"nome\":\"Balc\\u00e3o \\\"1\\\"\",\"tipo\":1}],\"version\":1}"),
+            frame_of(
+                "{\"connection_id\":\"7b2d2d7d\",\"kind\":\"PrinterListResponse\",\"printers\":["
+                "{\"nome\":\"Balc\\u00e3o \\\"1\\\"\",\"tipo\":1}],\"version\":1}"),
             0);
-        QTest::newRow("chosen kind and version, error reply")
-            << id << true << QStringList{"--kind", "Open\"Url\"\\Request\n", "--version", "-3"}
-            << framed("{\"code\":7,\"connection_id\":\"7b2d2d7d\",\"kind\":\"Error\",\"message\":"
-                      "\"Requisição ainda não disponível em sistemas Linux\",\"version\":1}")
-            << framed(
-                   "{\"connection_id\":\"7b2d2d7d\",\"kind\":\"Open\\\"Url\\\"\\\\Request\\u000a\","
-                   "\"version\":-3}")
-            << 1;
-        row("closed without a reply", QByteArray(), 2);
-        row("reply that is no JSON object", framed("[1,2]"), 3);
-        row("reply with trailing text", framed("{\"kind\":\"A\"} x"), 3);
-        row("reply with a bad escape", framed("{\"kind\":\"\\q\"}"), 3);
+        row("chosen kind and version, error reply",
+            kelvra::testing::tunnel::error_reply(id, 7, kelvra::testing::tunnel::not_on_linux), 1,
+            {"--kind", "Open\"Url\"\\Request\n", "--version", "-3"},
+            frame_of(
+                "{\"connection_id\":\"7b2d2d7d\",\"kind\":\"Open\\\"Url\\\"\\\\Request\\u000a\","
+                "\"version\":-3}"));
+        row("closed without a reply", {}, 2);
+        row("reply that is no JSON object", frame_of("[1,2]"), 3);
+        row("reply with trailing text", frame_of("{\"kind\":\"A\"} x"), 3);
+        row("reply with a bad escape", frame_of("{\"kind\":\"\\q\"}"), 3);
         row("deeply nested reply, refused and no crash",
-            framed("{\"a\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}"), 3);
+            frame_of("{\"a\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}"), 3);
         row("reply announced above the limit", QByteArray::fromHex("06400001"), 3);
-        QTest::newRow("no connection id in the environment")
-            << QByteArray() << true << QStringList{} << framed("{}") << QByteArray() << 2;
-        QTest::newRow("connection id that names another path")
-            << QByteArray("../../x") << true << QStringList{} << framed("{}") << QByteArray() << 2;
-        QTest::newRow("no forward listening")
-            << id << false << QStringList{} << QByteArray() << QByteArray() << 2;
-        auto wrong = [&](char const* tag, QStringList const& options) {
-            QTest::newRow(tag) << id << true << options << QByteArray() << QByteArray() << 64;
-        };
-        wrong("unknown option", {"--port", "1"});
-        wrong("empty kind", {"--kind", ""});
+        row("no connection id in the environment", frame_of("{}"), 2, {}, {}, QByteArray());
+        row("connection id that names another path", frame_of("{}"), 2, {}, {}, "../../x");
+        row("no forward listening", {}, 2, {}, {}, id, false);
+        row("unknown option", {}, 64, {"--port", "1"}, {});
+        row("empty kind", {}, 64, {"--kind", ""}, {});
     }
 
     void exchanges() {
@@ -101,10 +95,10 @@ private slots:
         });
         QProcess probe;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("KELVRA_CONNECTION_ID"),
-                           QString::fromLatin1(connection_id));
-        if (connection_id.isNull()) {
-            environment.remove(QStringLiteral("KELVRA_CONNECTION_ID"));
+        environment.remove(QStringLiteral("KELVRA_CONNECTION_ID"));
+        if (!connection_id.isNull()) {
+            environment.insert(QStringLiteral("KELVRA_CONNECTION_ID"),
+                               QString::fromLatin1(connection_id));
         }
         probe.setProcessEnvironment(environment);
         probe.start(QStringLiteral(KELVRA_PROBE_PATH),
