@@ -16,7 +16,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
-#include <QDirIterator>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -29,13 +28,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <functional>
-#include <optional>
 
 using kelvra::testing::process_timeout_ms;
 using kelvra::testing::read_file;
@@ -68,24 +61,16 @@ QStringList listed(kelvra::ui::MainWindow const& window) {
     return names;
 }
 
-// The files below `folders`, and the command lines and environments of all
-// processes, that hold `secret`.
-QStringList holding(QByteArray const& secret, QStringList const& folders) {
-    QStringList files, found;
-    for (QString const& folder : folders) {
-        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            files << it.next();
-        }
-    }
+// Which of `files` (folders searched through), and of the command lines and
+// environments of all processes, hold `secret`.
+QStringList holding(QByteArray const& secret, QStringList files) {
     for (QString const& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")})) {
         files << "/proc/" + pid + "/cmdline"
               << "/proc/" + pid + "/environ";
     }
-    std::copy_if(files.begin(), files.end(), std::back_inserter(found),
-                 [&](QString const& file) { return read_file(file).contains(secret); });
-    return found;
+    auto const found = kelvra::testing::run_program(
+        QStringLiteral("grep"), QStringList{"-rlsF", "-D", "skip", "--", secret} + files);
+    return QString::fromUtf8(found.out).split('\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -94,8 +79,8 @@ class tst_end_to_end : public QObject {
     Q_OBJECT
 
     kelvra::testing::isolated_home home_;
-    std::optional<kelvra::testing::machine_identity> identity_;
-    std::optional<kelvra::testing::cups_server> cups_;
+    kelvra::testing::machine_identity identity_;
+    kelvra::testing::cups_server cups_;
     kelvra::testing::sshd_server server_;
     QTemporaryDir server_side_;
     QString const libexec_ = QCoreApplication::applicationDirPath() + "/../libexec/";
@@ -116,11 +101,9 @@ private slots:
         }
         QString const taken = kelvra::testing::port_taken(59565); // the tunnel's fixed port
         QVERIFY2(taken.isEmpty(), qPrintable(taken));
-        identity_.emplace();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
-        cups_.emplace();
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
         for (char const* printer : {"caixa", "etiquetas", "fiscal"}) {
-            QVERIFY2(cups_->add_printer(printer), qPrintable(cups_->error()));
+            QVERIFY2(cups_.add_printer(printer), qPrintable(cups_.error()));
         }
         QVERIFY(QDir().mkpath(libexec_));
         for (auto [from, to] : {std::pair{KELVRA_PUTTY, "putty"},
@@ -143,21 +126,20 @@ private slots:
 
         // The folder needs quoting. The command, checked for shells by name,
         // reports what it got, asks the tunnel for the printers and for
-        // something it does not serve on Linux, then waits on a fifo (five
+        // something it does not serve on Linux, then waits for a file (five
         // minutes at most, should the test fail first).
         QString const folder = server_side_.filePath(QStringLiteral("Produção 'pasta' $HOME"));
-        QString const fifo = folder + QStringLiteral("/fim");
         QString const report = folder + QStringLiteral("/report");
-        QVERIFY(QDir().mkpath(folder));
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QVERIFY(QFile::copy(KELVRA_PROBE, folder + "/probe"));
+        QVERIFY(QDir().mkpath(folder) && QFile::copy(KELVRA_PROBE, folder + "/probe"));
         QVERIFY(kelvra::testing::write_file(
             folder + "/jornada",
             "#!/bin/sh\n{ printf '%s\\n' \"$KELVRA_VERSION\" \"$KELVRA_CONNECTION_ID\"; "
             "stat -c '%a %U' \"/tmp/kelvra-$KELVRA_CONNECTION_ID\"; ./probe; echo $?; "
-            "./probe --kind OpenUrlRequest; echo $?; } > report; timeout 300 cat fim > "
-            "/dev/null\n"));
+            "./probe --kind OpenUrlRequest; echo $?; } > report\n"
+            "timeout 300 sh -c 'until [ -e fim ]; do sleep 0.1; done'\n"));
         QVERIFY(QFile::setPermissions(folder + "/jornada", QFile::ReadOwner | QFile::ExeOwner));
+        auto const end_command =
+            qScopeGuard([&] { kelvra::testing::write_file(folder + "/fim", {}); });
 
         kelvra::ui::MainWindow window;
         window.show();
@@ -188,15 +170,7 @@ private slots:
         QCOMPARE(title, QStringLiteral("Nova sessão"));
         QCOMPARE(listed(window), (QStringList{"Janela Kelvra", "|", "Janela Kelvra"}));
 
-        // A double click opens it. The fifo opens once the command reads it;
-        // QTRY evaluates its condition again after success, so it is opened
-        // only once, and on every way out of here.
-        bool released = false;
-        auto const release = [&] {
-            int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-            return fd >= 0 && ::close(fd) == 0;
-        };
-        auto const end_command = qScopeGuard([&] { released = released || release(); });
+        // A double click opens it.
         auto* list = child<QListWidget>(&window, "lw_sessions");
         QPoint const item = list->visualItemRect(list->item(0)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item);
@@ -208,7 +182,7 @@ private slots:
         QStringList const leaks =
             holding(password_.toUtf8(), {home_.home(), home_.runtime_dir(), libexec_ + ".."});
         QStringList const windows = kelvra::testing::visible_windows("Janela Kelvra");
-        QTRY_VERIFY_WITH_TIMEOUT(released || (released = release()), process_timeout_ms);
+        QVERIFY(kelvra::testing::write_file(folder + "/fim", {}));
         QTRY_VERIFY_WITH_TIMEOUT(!kelvra::manager::instance().has_running(), process_timeout_ms);
         QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char(','))));
         QCOMPARE(windows.size(), 1);
