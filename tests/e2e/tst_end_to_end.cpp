@@ -1,7 +1,5 @@
-// A user's way through the window against sshd on loopback and a private CUPS:
-// a new session with two of three printers, opened by a double click through
-// the terminal program, whose command asks the tunnel for them; then changed.
-// And the ways the terminal program refuses a connection.
+// A session made in the window with two of three CUPS printers, opened through the terminal
+// program against sshd, asking the tunnel for them, then changed; and the program's refusals.
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
 #include "interface/resources.hpp"
@@ -61,8 +59,8 @@ QStringList listed(kelvra::ui::MainWindow const& window) {
     return names;
 }
 
-// Which of `files` (folders searched through), and of the command lines and
-// environments of all processes, hold `secret`.
+// Which of `files` (folders searched through) and of all processes' command lines and
+// environments hold `secret`.
 QStringList holding(QByteArray const& secret, QStringList files) {
     for (QString const& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")})) {
         files << "/proc/" + pid + "/cmdline"
@@ -124,10 +122,8 @@ private slots:
         qputenv("DISPLAY", screen.display().toUtf8());
         auto const no_display = qScopeGuard([] { qunsetenv("DISPLAY"); });
 
-        // The folder needs quoting. The command, checked for shells by name,
-        // reports what it got, asks the tunnel for the printers and for
-        // something it does not serve on Linux, then waits for a file (five
-        // minutes at most, should the test fail first).
+        // The folder needs quoting; the command (a plain name: shells are refused) reports, asks
+        // the tunnel, then waits for a file for five minutes at most.
         QString const folder = server_side_.filePath(QStringLiteral("Produção 'pasta' $HOME"));
         QString const report = folder + QStringLiteral("/report");
         QVERIFY(QDir().mkpath(folder) && QFile::copy(KELVRA_PROBE, folder + "/probe"));
@@ -177,8 +173,8 @@ private slots:
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, item);
         QTRY_VERIFY2_WITH_TIMEOUT(read_file(report).count('\n') == 7, read_file(report).constData(),
                                   process_timeout_ms);
-        // While the connection is up, nothing any process shows, and no file
-        // of the user or the installation, holds the password.
+        // While it is up, no process and no file of the user or the installation holds the
+        // password.
         QStringList const leaks =
             holding(password_.toUtf8(), {home_.home(), home_.runtime_dir(), libexec_ + ".."});
         QStringList const windows = kelvra::testing::visible_windows("Janela Kelvra");
@@ -187,9 +183,7 @@ private slots:
         QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char(','))));
         QCOMPARE(windows.size(), 1);
 
-        // The forward listened for its user only, the tunnel answered through
-        // it with the printers chosen (in no particular order), and the
-        // forward went with the command.
+        // The forward was its user's only, the tunnel answered through it, then the forward went.
         QList<QByteArray> lines = read_file(report).split('\n');
         QByteArray const id = lines.value(1);
         QVERIFY2(QRegularExpression(QStringLiteral("^7b[0-9a-f]{72}7d$"))
@@ -209,8 +203,7 @@ private slots:
                      "\",\"kind\":\"Error\",\"message\":\"Requisição ainda não disponível em "
                      "sistemas Linux\",\"version\":1}\n1\n");
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/kelvra-") + id));
-        // The private folder (control channel) went too, and the server is
-        // remembered in the user's own known_hosts.
+        // The private folder went too; the server is in the user's own known_hosts.
         QCOMPARE(private_folders(), QStringList());
         QVERIFY(read_file(home_.home() + QStringLiteral("/.ssh/known_hosts"))
                     .contains(server_.host_key_blob()));
@@ -237,10 +230,8 @@ private slots:
         QCOMPARE(stored[0].impressoras.size(), 2);
     }
 
-    // The installation's terminal program on its own, as the launcher starts
-    // it. A failure before ssh exits with 1 and says why; 255 is ssh's own.
-    // The command never runs, and the private folder (with a converted
-    // PuTTY key) goes in every case.
+    // The terminal program as the launcher starts it: 1 and why before ssh, 255 from ssh; the
+    // command never runs, and the private folder (with a converted key) always goes.
     void refused_connections_data() {
         QTest::addColumn<QString>("credential"); // -pw or -i
         QTest::addColumn<QString>("secret");

@@ -1,5 +1,4 @@
-// kelvra-probe, the server-side check: its request on the wire, its exit
-// statuses, and its reading of replies, against a real Unix socket.
+// kelvra-probe's request, exit statuses and reading of replies, against a real Unix socket.
 #include "tunnel/tunnel_fixtures.hpp"
 
 #include <QLocalServer>
@@ -22,11 +21,8 @@ class tst_probe : public QObject {
     Q_OBJECT
 
 private slots:
-    // The probe against a server that answers its whole request with
-    // `answer` (sent as is; empty: close without answering), or against no
-    // server at all. It exits with 0 for a reply, 1 for an error reply, 2
-    // without the environment or the workstation, 3 for a malformed reply
-    // and 64 for a wrong command line.
+    // The server answers the whole request with `answer` (empty: closes). Exit 0: a reply,
+    // 1: an error reply, 2: no environment or workstation, 3: a malformed reply, 64: usage.
     void exchanges_data() {
         QTest::addColumn<QByteArray>("connection_id"); // null: not in the environment
         QTest::addColumn<bool>("listening");

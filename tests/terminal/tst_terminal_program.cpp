@@ -1,6 +1,4 @@
-// The terminal program's parts: its command line, the profile it reads and
-// the session key text it accepts. The whole program runs against sshd in
-// the end-to-end test.
+// The terminal program's command line, profile and session key text, part by part.
 #include "arguments.hpp"
 #include "credential.hpp"
 #include "profile.hpp"
@@ -34,8 +32,7 @@ class tst_terminal_program : public QObject {
     Q_OBJECT
 
 private slots:
-    // Only the launcher's own command line is taken; `position` is the
-    // argument a refusal names, empty when the line is accepted.
+    // Only the launcher's own line is taken; `position` is what a refusal names (empty: taken).
     void command_lines_data() {
         QTest::addColumn<words>("args");
         QTest::addColumn<QString>("position");
@@ -126,9 +123,8 @@ private slots:
         }
     }
 
-    // A session key text is taken for two minutes either way of its stamp,
-    // and only on the installation it was made for; `refusal` is the
-    // category of the report and, for the terminal's own, its code.
+    // Taken two minutes either way of its stamp, on its own installation only; `refusal` is
+    // the report's category and, for the terminal's own, its code.
     void credentials_data() {
         QTest::addColumn<long long>("offset_ms");
         QTest::addColumn<QByteArray>("device_key");

@@ -1,5 +1,4 @@
-// The tunnel: its reader fed in pieces without sockets, then the server over
-// real loopback sockets, running in its own thread.
+// The tunnel's reader fed in pieces without sockets, then its server on loopback sockets.
 #include "tunnel/tunnel_fixtures.hpp"
 
 #include "tunnel/framing.hpp"
@@ -62,8 +61,7 @@ private slots:
     // Every test leaves no connection behind, also those whose peer left mid-message.
     void cleanup() { QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0)); }
 
-    // Each message is followed by a sound request, which an error reply
-    // leaves unanswered: the rest of the input is discarded.
+    // Each message is followed by a sound request, which an error reply leaves unanswered.
     void replies_data() {
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QByteArray>("reply");
@@ -76,9 +74,7 @@ private slots:
         };
         auto error = [&](char const* name, QByteArray const& body, QByteArray const& to, int code,
                          QByteArray const& text) { row(name, body, error_reply(to, code, text)); };
-        // Qt's parser leaks the value a repeated name replaces (caught by the
-        // leak checker), so such bodies must be refused before it, however
-        // the names are written.
+        // Qt's parser leaks the value a repeated name replaces: refused before it, however written.
         auto repeated = [&](char const* name, QByteArray const& members) {
             error(name, request_json(id, list, "\"version\":1," + members), "", 1, json_not_parsed);
         };
@@ -159,9 +155,7 @@ private slots:
         QCOMPARE(feed(stream, every_byte), expected);
     }
 
-    // A peer that pipelines requests and never reads its replies is held back
-    // until it takes them. The replies arrive whole and in order all the same,
-    // the error reply last, and only then does the connection close.
+    // A peer that never reads is held back; its replies still come whole, in order, error last.
     void unread_replies_hold_the_peer_back() {
         int const length = 1400000;
         QString const large = registered(three_printer_connection(length));
@@ -185,9 +179,7 @@ private slots:
         QVERIFY(c.closed_silently());
     }
 
-    // Bodies of all peers share one budget. A body that does not fit waits,
-    // with its peer's input, until another has been answered or its peer has
-    // left; smaller ones that fit go ahead. None is refused.
+    // Bodies share one budget: one that does not fit waits, smaller ones go ahead, none is refused.
     void bodies_wait_for_the_budget() {
         int const padding = 300000;
         std::int64_t const budget = 1024 * 1024; // one such body at a time
@@ -240,8 +232,7 @@ private slots:
         QCOMPARE(usage_of(*tunnel_).buffered_capacity, std::int64_t(0));
     }
 
-    // The port is open to every local user: connections beyond the limit are
-    // closed. Those served, each with part of a request sent, go on.
+    // The port is open to every local user: connections beyond the limit are closed.
     void connections_beyond_the_limit_are_closed() {
         std::vector<std::unique_ptr<client>> held;
         QStringList ids;
@@ -265,8 +256,7 @@ private slots:
         }
     }
 
-    // A peer that stops in the middle of a message is closed; an idle peer
-    // between messages is left alone.
+    // A peer that stops mid-message is closed; one idle between messages is left alone.
     void stalled_messages_are_closed() {
         tunnel_thread quick(0, 300);
         quint16 const port = port_of(quick);

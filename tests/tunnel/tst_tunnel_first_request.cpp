@@ -1,7 +1,5 @@
-// A program of its own: the request below is the first thing in the process
-// that reaches the connection manager. Made by it on the tunnel thread, the
-// manager would belong there, and the finish handlers of the terminal
-// programs, which decide whether the program may quit, would run there too.
+// Its own program: the request is the first thing to reach the connection manager, which,
+// made on the tunnel thread, would run the terminal programs' finish handlers there.
 
 #include "tunnel/tunnel_fixtures.hpp"
 

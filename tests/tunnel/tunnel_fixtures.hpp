@@ -1,6 +1,5 @@
 #pragma once
-// Frames and requests written out by hand: the server is never checked
-// against its own encoder.
+// Frames and requests written out by hand, never by the server's own encoder.
 
 #include "connections/manager.hpp"
 #include "tunnel/tunnel_thread.hpp"
@@ -47,8 +46,7 @@ inline QByteArray printer_list_request(QString const& connection_id) {
     return frame_of(request_json(connection_id.toLatin1(), "PrinterListRequest"));
 }
 
-// Three printers: one with non-ASCII names, one with quotes and a backslash.
-// `padding` letters lengthen the first identifier, for replies of any size.
+// Non-ASCII names, quotes and a backslash; `padding` lengthens the first identifier.
 inline kelvra::connection three_printer_connection(int padding = 0) {
     kelvra::connection c;
     c.printers = {
