@@ -50,10 +50,20 @@ class tst_tunnel : public QObject {
     Q_OBJECT
 
 private slots:
+    // The first request is the first thing to reach the connection manager: made on the tunnel
+    // thread, it would run the terminal programs' finish handlers there.
     void initTestCase() {
         tunnel_ = std::make_unique<tunnel_thread>(0);
         port_ = port_of(*tunnel_);
-        QVERIFY(port_ != 0);
+        client c;
+        QVERIFY(port_ != 0 && c.connect_to(port_));
+        QByteArray const unknown(76, '0');
+        QVERIFY(c.send(frame_of(request_json(unknown, "PrinterListRequest"))));
+        QByteArray const reply = error_reply(unknown, 1, connection_unknown);
+        QCOMPARE(c.read(reply.size()), reply);
+        QCOMPARE(kelvra::manager::instance().thread(), QThread::currentThread());
+        id_ = registered(three_printer_connection());
+        sound_ = three_printer_reply(id_);
     }
 
     void cleanupTestCase() { tunnel_.reset(); }
@@ -282,8 +292,8 @@ private slots:
     }
 
 private:
-    QString const id_ = registered(three_printer_connection());
-    QByteArray const sound_ = three_printer_reply(id_); // the reply to printer_list_request(id_)
+    QString id_;       // registered after the first request
+    QByteArray sound_; // the reply to printer_list_request(id_)
     std::unique_ptr<tunnel_thread> tunnel_;
     quint16 port_ = 0;
 };
