@@ -1,18 +1,146 @@
-// The tunnel's reader fed in pieces without sockets, then its server on loopback sockets.
-#include "tunnel/tunnel_fixtures.hpp"
-
+// The tunnel's reader fed in pieces without sockets, its server on loopback sockets, and
+// kelvra-probe, its client on the server side, against a real Unix socket. Frames and requests
+// are written out by hand, never by the server's own encoder.
+#include "connections/manager.hpp"
 #include "tunnel/framing.hpp"
+#include "tunnel/tunnel_thread.hpp"
 
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
-using namespace kelvra::testing::tunnel;
 namespace tunnel = kelvra::tunnel;
 using kelvra::tunnel::tcp_server;
 using kelvra::tunnel::tunnel_thread;
 
 namespace {
+
+inline QString registered(kelvra::connection const& c) {
+    return kelvra::manager::instance().register_connection(c);
+}
+
+inline QByteArray be32(quint32 n) {
+    char const bytes[] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    return QByteArray(bytes, 4);
+}
+
+inline QByteArray frame_of(QByteArray const& json) {
+    return be32(static_cast<quint32>(json.size())) + json;
+}
+
+inline QByteArray error_reply(QByteArray const& connection_id, int code,
+                              QByteArray const& message) {
+    return frame_of("{\"code\":" + QByteArray::number(code) + ",\"connection_id\":\"" +
+                    connection_id + "\",\"kind\":\"Error\",\"message\":\"" + message +
+                    "\",\"version\":1}");
+}
+
+// A request body; `extra` holds further members written as JSON.
+inline QByteArray request_json(QByteArray const& connection_id, QByteArray const& kind,
+                               QByteArray const& extra = "\"version\":1") {
+    return "{\"connection_id\":\"" + connection_id + "\",\"kind\":\"" + kind + "\"" +
+           (extra.isEmpty() ? QByteArray() : "," + extra) + "}";
+}
+
+inline QByteArray printer_list_request(QString const& connection_id) {
+    return frame_of(request_json(connection_id.toLatin1(), "PrinterListRequest"));
+}
+
+// Non-ASCII names, quotes and a backslash; `padding` lengthens the first identifier.
+inline kelvra::connection three_printer_connection(int padding = 0) {
+    kelvra::connection c;
+    c.printers = {
+        {QStringLiteral("HP-01") + QString(padding, QLatin1Char('n')), QStringLiteral("Financeiro"),
+         1},
+        {QStringLiteral("ZB\\2 \"etiquetas\""), QStringLiteral("Impressão Térmica"), 3},
+        {QStringLiteral("lp0"), QStringLiteral("Expedição"), 0},
+    };
+    return c;
+}
+
+inline QByteArray three_printer_reply(QString const& connection_id, int padding = 0) {
+    return frame_of("{\"connection_id\":\"" + connection_id.toLatin1() +
+                    "\",\"kind\":\"PrinterListResponse\",\"printers\":["
+                    "{\"identificador\":\"HP-01" +
+                    QByteArray(padding, 'n') +
+                    "\",\"nome\":\"Financeiro\",\"tipo\":1},"
+                    "{\"identificador\":\"ZB\\\\2 \\\"etiquetas\\\"\","
+                    "\"nome\":\"Impress\xc3\xa3o T\xc3\xa9rmica\",\"tipo\":3},"
+                    "{\"identificador\":\"lp0\",\"nome\":\"Expedi\xc3\xa7\xc3\xa3o\",\"tipo\":0}],"
+                    "\"version\":1}");
+}
+
+inline QByteArray const json_not_parsed =
+    "N\xc3\xa3o foi poss\xc3\xadvel montar o json a partir dos dados";
+inline QByteArray const json_not_object = "Formato do json inv\xc3\xa1lido";
+inline QByteArray const element_missing = "Elemento n\xc3\xa3o encontrado";
+inline QByteArray const kind_invalid = "Valor do campo kind \xc3\xa9 inv\xc3\xa1lido";
+inline QByteArray const version_invalid = "Valor do campo version \xc3\xa9 inv\xc3\xa1lido";
+inline QByteArray const value_unexpected = "Valor do campo difere do esperado";
+inline QByteArray const size_invalid = "Tamanho da mensagem inv\xc3\xa1lido";
+inline QByteArray const not_on_linux =
+    "Requisi\xc3\xa7\xc3\xa3o ainda n\xc3\xa3o dispon\xc3\xadvel em sistemas Linux";
+inline QByteArray const connection_unknown = "O id da conex\xc3\xa3o n\xc3\xa3o existe";
+
+template <class F> auto ask(kelvra::tunnel::tunnel_thread& t, F f) {
+    decltype(f(*t.server())) out{};
+    QMetaObject::invokeMethod(
+        t.server(), [&] { out = f(*t.server()); }, Qt::BlockingQueuedConnection);
+    return out;
+}
+inline quint16 port_of(kelvra::tunnel::tunnel_thread& t) {
+    return ask(t, [](kelvra::tunnel::tcp_server& s) { return s.listening_port(); });
+}
+inline kelvra::tunnel::tcp_server::usage usage_of(kelvra::tunnel::tunnel_thread& t) {
+    return ask(t, [](kelvra::tunnel::tcp_server& s) { return s.current_usage(); });
+}
+
+// A blocking loopback client; its waits only bound a hang.
+class client {
+public:
+    bool connect_to(quint16 port, QHostAddress const& address = QHostAddress::LocalHost) {
+        socket_->connectToHost(address, port);
+        return socket_->waitForConnected(10000);
+    }
+    bool send(QByteArray const& bytes) {
+        socket_->write(bytes);
+        while (socket_->bytesToWrite() > 0 && socket_->waitForBytesWritten(120000)) {
+        }
+        return socket_->bytesToWrite() == 0;
+    }
+    // The next `count` bytes, or fewer when the peer closed first.
+    QByteArray read(qint64 count, int timeout_ms = 10000) {
+        QDeadlineTimer const deadline(timeout_ms);
+        while ((pending_ += socket_->readAll()).size() < count && !deadline.hasExpired() &&
+               socket_->state() == QAbstractSocket::ConnectedState) {
+            socket_->waitForReadyRead(int(deadline.remainingTime()));
+        }
+        return std::exchange(pending_, pending_.mid(int(count))).left(int(count));
+    }
+    bool closed_silently() {
+        return read(1).isEmpty() && socket_->state() != QAbstractSocket::ConnectedState;
+    }
+    QTcpSocket& socket() { return *socket_; }
+
+private:
+    std::unique_ptr<QTcpSocket> socket_ = std::make_unique<QTcpSocket>();
+    QByteArray pending_;
+};
+
+QByteArray const probe_id("7b2d2d7d");
+QByteArray const probe_request =
+    frame_of("{\"connection_id\":\"7b2d2d7d\",\"kind\":\"PrinterListRequest\",\"version\":1}");
 
 // The peer's bytes in, the server's replies out.
 struct pipe final : tunnel::byte_source, tunnel::reply_sink {
@@ -71,6 +199,89 @@ private slots:
     // Every test leaves no connection behind, also those whose peer left mid-message.
     void cleanup() { QTRY_COMPARE(usage_of(*tunnel_).clients, std::size_t(0)); }
 
+    // The server answers the whole request with `answer` (empty: closes). Exit 0: a reply,
+    // 1: an error reply, 2: no environment or workstation, 3: a malformed reply, 64: usage.
+    void probe_exchanges_data() {
+        QTest::addColumn<QByteArray>("connection_id"); // null: not in the environment
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("exit_status");
+        // Then the options and the request they make, the environment, a listener.
+        auto row = [](char const* tag, QByteArray const& answer, int exit_status,
+                      QStringList const& options = {}, QByteArray const& request = probe_request,
+                      QByteArray const& connection_id = probe_id, bool listening = true) {
+            QTest::newRow(tag) << connection_id << listening << options << answer << request
+                               << exit_status;
+        };
+        row("default request, reply",
+            frame_of(
+                "{\"connection_id\":\"7b2d2d7d\",\"kind\":\"PrinterListResponse\",\"printers\":["
+                "{\"nome\":\"Balc\\u00e3o \\\"1\\\"\",\"tipo\":1}],\"version\":1}"),
+            0);
+        row("chosen kind and version, error reply", error_reply(probe_id, 7, not_on_linux), 1,
+            {"--kind", "Open\"Url\"\\Request\n", "--version", "-3"},
+            frame_of(
+                "{\"connection_id\":\"7b2d2d7d\",\"kind\":\"Open\\\"Url\\\"\\\\Request\\u000a\","
+                "\"version\":-3}"));
+        row("closed without a reply", {}, 2);
+        row("reply that is no JSON object", frame_of("[1,2]"), 3);
+        row("reply with trailing text", frame_of("{\"kind\":\"A\"} x"), 3);
+        row("reply with a bad escape", frame_of("{\"kind\":\"\\q\"}"), 3);
+        row("deeply nested reply, refused and no crash",
+            frame_of("{\"a\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}"), 3);
+        row("reply announced above the limit", QByteArray::fromHex("06400001"), 3);
+        row("no connection id in the environment", frame_of("{}"), 2, {}, {}, QByteArray());
+        row("connection id that names another path", frame_of("{}"), 2, {}, {}, "../../x");
+        row("no forward listening", {}, 2, {}, {}, probe_id, false);
+        row("unknown option", {}, 64, {"--port", "1"}, {});
+        row("empty kind", {}, 64, {"--kind", ""}, {});
+    }
+
+    void probe_exchanges() {
+        QFETCH(QByteArray, connection_id);
+        QFETCH(bool, listening);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, request);
+        QFETCH(int, exit_status);
+        QTemporaryDir dir;
+        QString const path = dir.filePath(QStringLiteral("tunnel"));
+        QLocalServer server;
+        QVERIFY(!listening || server.listen(path));
+        QByteArray received;
+        connect(&server, &QLocalServer::newConnection, this, [&] {
+            QLocalSocket* const peer = server.nextPendingConnection();
+            connect(peer, &QLocalSocket::readyRead, this, [&, peer] {
+                received += peer->readAll();
+                if (received.size() >= 4 && static_cast<quint32>(received.size()) >=
+                                                4 + qFromBigEndian<quint32>(received.constData())) {
+                    if (answer.isEmpty()) {
+                        peer->disconnectFromServer();
+                    } else {
+                        peer->write(answer);
+                    }
+                }
+            });
+        });
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("KELVRA_CONNECTION_ID"));
+        if (!connection_id.isNull()) {
+            environment.insert(QStringLiteral("KELVRA_CONNECTION_ID"),
+                               QString::fromLatin1(connection_id));
+        }
+        probe.setProcessEnvironment(environment);
+        probe.start(QStringLiteral(KELVRA_PROBE_PATH),
+                    QStringList{"--socket", path, "--timeout", "20"} + options);
+        QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 60000);
+        QCOMPARE(probe.exitCode(), exit_status);
+        QCOMPARE(received, request);
+        if (exit_status <= 1) {
+            QCOMPARE(probe.readAllStandardOutput(), answer.mid(4) + '\n');
+        }
+    }
     // Each message is followed by a sound request, which an error reply leaves unanswered.
     void replies_data() {
         QTest::addColumn<QByteArray>("message");
