@@ -1,6 +1,4 @@
-// The terminal program's parts: its command line, the profile it reads and
-// the session key text it accepts. The whole program runs against sshd in
-// the end-to-end test.
+// The terminal program's command line, profile and session key text, part by part.
 #include "arguments.hpp"
 #include "credential.hpp"
 #include "profile.hpp"
@@ -34,8 +32,7 @@ class tst_terminal_program : public QObject {
     Q_OBJECT
 
 private slots:
-    // Only the launcher's own command line is taken; `position` is the
-    // argument a refusal names, empty when the line is accepted.
+    // Only the launcher's own line is taken; `position` is what a refusal names (empty: taken).
     void command_lines_data() {
         QTest::addColumn<words>("args");
         QTest::addColumn<QString>("position");
@@ -81,31 +78,17 @@ private slots:
         }
     }
 
-    void profile_as_the_launcher_writes_it() {
-        QTemporaryDir dir;
-        QString const path = dir.filePath(QStringLiteral("profile"));
-        QByteArray const id(76, 'a');
-        QVERIFY(write_file(
-            path, read_file(kelvra::testing::data_file(QStringLiteral("putty_profile.ini")))
-                      .replace("@ID@", id)));
-        core::result::stack status;
-        auto const profile = terminal::read_profile(path, status);
-        QVERIFY2(!status.has_failed(), status.get_message().c_str());
-        QCOMPARE(profile.port, 2222);
-        QCOMPARE(profile.user, QStringLiteral("operador"));
-        QCOMPARE(profile.title, QStringLiteral("Produção 1"));
-        QCOMPARE(profile.connection_id(), QString::fromLatin1(id));
-        QCOMPARE(int(profile.environment.size()), 2);
-        QVERIFY(profile.environment[1] ==
-                std::pair(QStringLiteral("KELVRA_VERSION"), QStringLiteral("1.3.3")));
-    }
-
-    void refused_profiles_data() {
+    // The launcher's own profile is read (code 0); the others are refused.
+    void profiles_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("code");
         QByteArray const env = "Environment=KELVRA_CONNECTION_ID=7b2d7d,KELVRA_VERSION=1.3.3\n";
         int const missing = int(terminal_category::profile_field_missing);
         int const invalid = int(terminal_category::profile_field_invalid);
+        QTest::newRow("as the launcher writes it")
+            << read_file(kelvra::testing::data_file(QStringLiteral("putty_profile.ini")))
+                   .replace("@ID@", QByteArray(76, 'a'))
+            << 0;
         QTest::newRow("no host") << "[General]\nPortNumber=22\n" + env << missing;
         QTest::newRow("host that reads as an option")
             << "[General]\nHostName=-oProxyCommand=x\n" + env << invalid;
@@ -123,22 +106,27 @@ private slots:
             << invalid;
     }
 
-    void refused_profiles() {
+    void profiles() {
         QFETCH(QByteArray, content);
         QFETCH(int, code);
         QTemporaryDir dir;
         QVERIFY(write_file(dir.filePath(QStringLiteral("p")), content));
         core::result::stack status;
-        terminal::read_profile(dir.filePath(QStringLiteral("p")), status);
-        QVERIFY(status.has_failed());
-        QCOMPARE(status.begin()->get_code(), code);
+        auto const p = terminal::read_profile(dir.filePath(QStringLiteral("p")), status);
+        QCOMPARE(status.has_failed() ? status.begin()->get_code() : 0, code);
+        if (code == 0) {
+            QCOMPARE(QStringList({QString::number(p.port), p.user, p.title, p.connection_id(),
+                                  QString::number(p.environment.size()), p.environment[1].first,
+                                  p.environment[1].second}),
+                     QStringList({"2222", "operador", "Produção 1", QString(76, 'a'), "2",
+                                  "KELVRA_VERSION", "1.3.3"}));
+        }
     }
 
-    // A session key text is taken for two minutes either way of its stamp,
-    // and only on the installation it was made for; `refusal` is the
-    // category of the report and, for the terminal's own, its code.
+    // Taken two minutes either way of its stamp, on its own installation only; `refusal` is
+    // the report's category and, for the terminal's own, its code.
     void credentials_data() {
-        QTest::addColumn<long long>("offset_ms"); // -1: never stamped
+        QTest::addColumn<long long>("offset_ms");
         QTest::addColumn<QByteArray>("device_key");
         QTest::addColumn<QByteArray>("refusal");
         QByteArray const own(installation_key);
@@ -147,8 +135,6 @@ private slots:
             << -120001LL << own << QByteArray("kelvra-terminal 6");
         QTest::newRow("two minutes ahead") << 120000LL << own << QByteArray();
         QTest::newRow("further ahead") << 120001LL << own << QByteArray("kelvra-terminal 6");
-        QTest::newRow("stored text, never stamped")
-            << -1LL << own << QByteArray("kelvra-terminal 6");
         QTest::newRow("another installation")
             << 0LL << QByteArray("OTHER") << QByteArray("kelvra-openssl-errors");
     }
@@ -159,8 +145,7 @@ private slots:
         QFETCH(QByteArray, refusal);
         long long const now = 1700000000000LL;
         kelvra::crypto::session_key key;
-        key.timestamp =
-            core::datetime::from_msecs_since_epoch(offset_ms == -1 ? 0 : now + offset_ms);
+        key.timestamp = core::datetime::from_msecs_since_epoch(now + offset_ms);
         key.device_key = core::byte_array(installation_key);
         key.secret = core::byte_array("segredo");
         key.command = "mirtel --menu";
@@ -174,9 +159,8 @@ private slots:
             report += ' ' + QByteArray::number(status.begin()->get_code());
         }
         QCOMPARE(report, refusal);
-        QCOMPARE(opened.secret, std::string(refusal.isEmpty() ? "segredo" : ""));
-        QCOMPARE(opened.command, std::string(refusal.isEmpty() ? "mirtel --menu" : ""));
-        QCOMPARE(opened.path, std::string(refusal.isEmpty() ? "/srv/mirtel" : ""));
+        QCOMPARE(opened.secret + '|' + opened.command + '|' + opened.path,
+                 std::string(refusal.isEmpty() ? "segredo|mirtel --menu|/srv/mirtel" : "||"));
     }
 };
 

@@ -1,7 +1,5 @@
-// The connection registry read from another thread while connections are
-// registered, under ThreadSanitizer, which reports an unsynchronised access
-// even when it gives the right answer. A plain program: Qt Test's watchdog
-// thread synchronises inside Qt, where ThreadSanitizer cannot see it.
+// Registry lookups during registrations, under ThreadSanitizer. A plain program: Qt Test's
+// watchdog thread synchronises inside Qt, where ThreadSanitizer cannot see it.
 
 #include "connections/connection_registry.hpp"
 
