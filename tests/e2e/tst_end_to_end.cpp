@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -228,6 +229,22 @@ private slots:
         QVector<kelvra::session> const stored = kelvra::load_sessions(status);
         QCOMPARE(stored.size(), 1);
         QCOMPARE(stored[0].impressoras.size(), 2);
+
+        // "Excluir" asks first; "Sim" empties the list, the tray and the store.
+        on_next_modal([&](QWidget* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            title = box->text();
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == QStringLiteral("Sim")) {
+                    button->click();
+                }
+            }
+        });
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item);
+        child<QPushButton>(&window, "btn_excluir")->click();
+        QCOMPARE(title, QStringLiteral("Tem certeza que deseja excluir a sessão 'Balcão 2' ?"));
+        QCOMPARE(listed(window), QStringList{QStringLiteral("|")});
+        QVERIFY(kelvra::load_sessions(status).isEmpty() && !status.has_failed());
     }
 
     // The terminal program as the launcher starts it: 1 and why before ssh, 255 from ssh; the
