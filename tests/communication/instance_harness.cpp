@@ -1,8 +1,6 @@
-// A running instance for the tests: the program's own server on this user's
-// local socket. It prints "listening PATH" (or "not listening" and exits
-// with 2), then "open_application" or "open_connection [NAME]" for each
-// signal, and ends when its input closes. With "--on-go" it first prints
-// "ready" and waits for a line, so that several starts race for the name.
+// The program's own server on this user's socket: prints "listening PATH"
+// (or "not listening", exit 2), then each signal, and ends when its input
+// closes. "--on-go" first prints "ready" and waits for a line, to race.
 #include "communication/server.hpp"
 
 #include <QCoreApplication>
