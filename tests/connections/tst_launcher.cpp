@@ -1,10 +1,18 @@
+// Launching and opening sessions for real: the recording terminal program as
+// libexec/putty, the installation key from a private bus with the UDisks2
+// stand-in.
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
 #include "core/status.hpp"
+#include "crypto/installation_key.hpp"
+#include "crypto/session_key.hpp"
+#include "sessions/session_json.hpp"
+#include "support/machine_identity.hpp"
 #include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -49,6 +57,29 @@ QString environment_id(QString const& profile_path) {
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
+core::byte_array process_key() {
+    core::result::stack status;
+    return kelvra::crypto::get_installation_key(status);
+}
+
+// A text sealed for another installation that this one refuses (about one in
+// 256 passes the padding check and decrypts to noise), so the refusal is tested.
+QString sealed_elsewhere(std::string const& command, std::string const& path) {
+    kelvra::crypto::session_key key;
+    key.device_key = core::byte_array("another-drive");
+    key.secret = core::byte_array("x");
+    key.command = command;
+    key.path = path;
+    for (;;) {
+        core::result::stack status;
+        std::string const text = kelvra::crypto::encrypt_session_key(key, status);
+        kelvra::crypto::decrypt_session_key(text, process_key(), status);
+        if (status.has_failed()) {
+            return QString::fromStdString(text);
+        }
+    }
+}
+
 } // namespace
 
 class tst_launcher : public QObject {
@@ -56,14 +87,27 @@ class tst_launcher : public QObject {
 
     kelvra::testing::isolated_home home_;
     kelvra::testing::install_root root_;
+    kelvra::testing::machine_identity identity_;
     QTemporaryDir records_;
     QStringList ids_; // of the openings so far
 
-    // Launches and waits until the recording program has finished.
+    static connection sealed_sample() {
+        connection c = sample();
+        c.session_key = kelvra::testing::machine_identity::session_key_text(
+            QCoreApplication::applicationFilePath(), "s3nh@", "mirtel", "/srv/mirtel");
+        return c;
+    }
+
+    // Launches, or opens without a credential, and waits until the recording
+    // program has finished.
     void launch_and_wait(connection const& c, QString const& credential,
                          core::result::stack& status) {
         QSignalSpy finished(&manager::instance(), &manager::all_finished);
-        manager::instance().launch_from(root_.bin(), c, credential, status);
+        if (credential.isNull()) {
+            manager::instance().open_from(root_.bin(), c, status);
+        } else {
+            manager::instance().launch_from(root_.bin(), c, credential, status);
+        }
         if (!status.has_failed() && manager::instance().has_running()) {
             QVERIFY(finished.wait(30000));
         }
@@ -71,6 +115,8 @@ class tst_launcher : public QObject {
 
 private slots:
     void initTestCase() {
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
+        QVERIFY(!process_key().empty());
         qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
         QVERIFY(root_.install(QCoreApplication::applicationDirPath() + "/../recording_putty",
                               "libexec/putty"));
@@ -234,6 +280,74 @@ private slots:
         QCOMPARE(*report.begin()->find_argument("session-name"), std::string("Vendas"));
         QCOMPARE(QString::fromStdString(*report.begin()->find_argument("path")),
                  broken.file("libexec/putty"));
+    }
+    void opening_renews_the_session_key_text() {
+        connection const c = sealed_sample();
+        core::result::stack status;
+        qint64 const before = QDateTime::currentMSecsSinceEpoch();
+        launch_and_wait(c, {}, status);
+        QStringList const first = kelvra::testing::take_recorded_calls(records_.path()).value(0);
+        launch_and_wait(c, {}, status);
+        QStringList const second = kelvra::testing::take_recorded_calls(records_.path()).value(0);
+        qint64 const after = QDateTime::currentMSecsSinceEpoch();
+        QVERIFY(!status.has_failed());
+        QCOMPARE(first.size(), 6);
+        QCOMPARE(first[2], "-pw");
+        QVERIFY(first[3] != c.session_key);
+        QVERIFY(first[3] != second[3]);
+
+        for (QString const& text : {first[3], second[3]}) {
+            kelvra::crypto::session_key const key =
+                kelvra::crypto::decrypt_session_key(text.toStdString(), process_key(), status);
+            QVERIFY(!status.has_failed());
+            QCOMPARE(key.secret.to_string(), std::string("s3nh@"));
+            QCOMPARE(key.command, std::string("mirtel"));
+            QCOMPARE(key.path, std::string("/srv/mirtel"));
+            QVERIFY(key.timestamp.to_msecs_since_epoch() >= before);
+            QVERIFY(key.timestamp.to_msecs_since_epoch() <= after);
+        }
+    }
+
+    void failures_before_launch_register_and_write_nothing_data() {
+        QTest::addColumn<QString>("session_key");
+        QTest::addColumn<QByteArray>("category");
+        QTest::newRow("other installation")
+            << sealed_elsewhere("c", "p") << QByteArray("kelvra-openssl-errors");
+        QTest::newRow("not a session key") << "AAE=" << QByteArray("kelvra-generic-errors");
+        QTest::newRow("no identity")
+            << sealed_sample().session_key << QByteArray("kelvra-crypto-linux-dbus");
+    }
+
+    void failures_before_launch_register_and_write_nothing() {
+        QFETCH(QString, session_key);
+        QFETCH(QByteArray, category);
+        bool const no_identity = QTest::currentDataTag() == QByteArray("no identity");
+        if (no_identity) {
+            identity_.stop();
+        }
+        auto restart = qScopeGuard([&] { QVERIFY(!no_identity || identity_.restart()); });
+        connection c = sealed_sample();
+        c.name = QStringLiteral("Falha %1").arg(QTest::currentDataTag());
+        c.session_key = session_key;
+        core::result::stack status;
+        manager::instance().open_from(root_.bin(), c, status);
+        QVERIFY(status.has_failed());
+        QCOMPARE(QByteArray(status.begin()->get_category().name()), category);
+        QVERIFY(!QFile::exists(kelvra::putty_session_path(c.name)));
+        QVERIFY(!manager::instance().has_running());
+    }
+
+    // A version 1 file sealed elsewhere fails, and recovers nothing.
+    void version_1_file_of_another_installation() {
+        QByteArray const v1 =
+            "{\"versao\": 1, \"nome\": \"Antiga\", \"host\": \"h\", \"porta\": 22, "
+            "\"usuario\": \"u\", \"autostart\": false, \"maximized\": true, \"key\": \"" +
+            sealed_elsewhere("menu", "/").toLatin1() + "\"}";
+        core::result::stack status;
+        kelvra::session const foreign =
+            kelvra::session_from_json(QJsonDocument::fromJson(v1), status);
+        QVERIFY(status.has_failed());
+        QVERIFY(foreign.comando.isEmpty() && foreign.caminho.isEmpty());
     }
 };
 
