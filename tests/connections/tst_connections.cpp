@@ -1,6 +1,8 @@
-// Launching and opening sessions for real: the recording terminal program as
+// Launching and opening sessions for real (the recording terminal program as
 // libexec/putty, the installation key from a private bus with the UDisks2
-// stand-in.
+// stand-in), and their desktop shortcuts.
+#include "commandline/arguments.hpp"
+#include "connections/desktop_shortcut.hpp"
 #include "connections/manager.hpp"
 #include "connections/putty_profile.hpp"
 #include "core/status.hpp"
@@ -82,7 +84,7 @@ QString sealed_elsewhere(std::string const& command, std::string const& path) {
 
 } // namespace
 
-class tst_launcher : public QObject {
+class tst_connections : public QObject {
     Q_OBJECT
 
     kelvra::testing::isolated_home home_;
@@ -221,31 +223,47 @@ private slots:
         QVERIFY(!QFile::exists(kelvra::putty_session_path(c.name)));
     }
 
-    // Failures after the profile is written register the id and start
-    // nothing; an unwritable profile fails before.
-    void failed_launches_data() {
-        QTest::addColumn<QString>("name");
+    // Failures start nothing and report their cause. Those after the
+    // profile is written register the id; an unwritable profile and a
+    // session key that does not open fail before.
+    void failed_openings_data() {
+        QTest::addColumn<QString>("session_key"); // none: launched with a credential
         QTest::addColumn<QString>("failure");
         QTest::addColumn<bool>("registered");
-        QTest::newRow("invalid auth") << "Invalida"
-                                      << "kelvra-load-session 11 Invalida" << true;
-        QTest::newRow("no terminal program") << "SemPutty"
-                                             << "kelvra-application-directories 2" << true;
-        QTest::newRow("folder in the profile's place") << "Bloqueada"
-                                                       << "kelvra-settings-error" << false;
+        auto row = [](char const* tag, QString const& key, char const* failure, bool registered) {
+            QTest::newRow(tag) << key << failure << registered;
+        };
+        row("invalid auth", {}, "kelvra-load-session 11 invalid auth", true);
+        row("no terminal program", {}, "kelvra-application-directories 2", true);
+        row("folder in the profile's place", {}, "kelvra-settings-error", false);
+        row("other installation", sealed_elsewhere("c", "p"), "kelvra-openssl-errors", false);
+        row("not a session key", "AAE=", "kelvra-generic-errors", false);
+        row("no identity", sealed_sample().session_key, "kelvra-crypto-linux-dbus", false);
     }
 
-    void failed_launches() {
-        QFETCH(QString, name);
+    void failed_openings() {
+        QFETCH(QString, session_key);
         QFETCH(QString, failure);
         QFETCH(bool, registered);
-        connection c = sample(name);
-        c.auth_type = name == "Invalida" ? authentication_type::invalid : c.auth_type;
+        QString const tag = QTest::currentDataTag();
+        QString const profile = kelvra::putty_session_path(tag);
+        connection c = sample(tag);
+        c.auth_type = tag == "invalid auth" ? authentication_type::invalid : c.auth_type;
+        c.session_key = session_key;
+        QVERIFY(tag != "folder in the profile's place" || QDir().mkpath(profile + "/x"));
+        bool const no_identity = tag == "no identity";
+        if (no_identity) {
+            identity_.stop();
+        }
+        auto restart = qScopeGuard([&] { QVERIFY(!no_identity || identity_.restart()); });
         kelvra::testing::install_root bare;
-        QVERIFY(registered || QDir().mkpath(kelvra::putty_session_path(name) + "/x"));
+        QString const bin = tag == "no terminal program" ? bare.bin() : root_.bin();
         core::result::stack status;
-        manager::instance().launch_from(name == "SemPutty" ? bare.bin() : root_.bin(), c, "T",
-                                        status);
+        if (session_key.isNull()) {
+            manager::instance().launch_from(bin, c, "T", status);
+        } else {
+            manager::instance().open_from(bin, c, status);
+        }
         QVERIFY(status.has_failed());
         auto const* session = status.begin()->find_argument("session-name");
         QCOMPARE(QString("%1 %2 %3")
@@ -255,9 +273,8 @@ private slots:
                      .left(failure.size()),
                  failure);
         QVERIFY(!manager::instance().has_running());
-        QCOMPARE(
-            manager::instance().find(environment_id(kelvra::putty_session_path(name))).has_value(),
-            registered);
+        QCOMPARE(QFileInfo(profile).isFile(), registered);
+        QCOMPARE(manager::instance().find(environment_id(profile)).has_value(), registered);
         QVERIFY(recorded_calls(records_.path()).isEmpty());
     }
 
@@ -281,6 +298,7 @@ private slots:
         QCOMPARE(QString::fromStdString(*report.begin()->find_argument("path")),
                  broken.file("libexec/putty"));
     }
+
     void opening_renews_the_session_key_text() {
         connection const c = sealed_sample();
         core::result::stack status;
@@ -308,35 +326,6 @@ private slots:
         }
     }
 
-    void failures_before_launch_register_and_write_nothing_data() {
-        QTest::addColumn<QString>("session_key");
-        QTest::addColumn<QByteArray>("category");
-        QTest::newRow("other installation")
-            << sealed_elsewhere("c", "p") << QByteArray("kelvra-openssl-errors");
-        QTest::newRow("not a session key") << "AAE=" << QByteArray("kelvra-generic-errors");
-        QTest::newRow("no identity")
-            << sealed_sample().session_key << QByteArray("kelvra-crypto-linux-dbus");
-    }
-
-    void failures_before_launch_register_and_write_nothing() {
-        QFETCH(QString, session_key);
-        QFETCH(QByteArray, category);
-        bool const no_identity = QTest::currentDataTag() == QByteArray("no identity");
-        if (no_identity) {
-            identity_.stop();
-        }
-        auto restart = qScopeGuard([&] { QVERIFY(!no_identity || identity_.restart()); });
-        connection c = sealed_sample();
-        c.name = QStringLiteral("Falha %1").arg(QTest::currentDataTag());
-        c.session_key = session_key;
-        core::result::stack status;
-        manager::instance().open_from(root_.bin(), c, status);
-        QVERIFY(status.has_failed());
-        QCOMPARE(QByteArray(status.begin()->get_category().name()), category);
-        QVERIFY(!QFile::exists(kelvra::putty_session_path(c.name)));
-        QVERIFY(!manager::instance().has_running());
-    }
-
     // A version 1 file sealed elsewhere fails, and recovers nothing.
     void version_1_file_of_another_installation() {
         QByteArray const v1 =
@@ -349,7 +338,68 @@ private slots:
         QVERIFY(status.has_failed());
         QVERIFY(foreign.comando.isEmpty() && foreign.caminho.isEmpty());
     }
+
+    // Every session name gets a launcher file of its own whose Exec line
+    // hands "--load=NAME" whole to the command line, which reads it back:
+    // names starting with "-", holding "=", the characters the quoting
+    // escapes, or differing only in "/" and "_". The line is quoted, then
+    // escaped again as a string value.
+    void every_name_opens_its_own_session_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("argument");
+        auto row = [](char const* name, char const* file, char const* argument) {
+            QTest::newRow(name) << name << file << argument;
+        };
+        row("Caixa \\1", "Caixa \\1", "\"--load=Caixa \\\\\\\\1\"");
+        row("-x", "-x", "\"--load=-x\"");
+        row("a=b", "a=b", "\"--load=a=b\"");
+        row("a/b", "a%2Fb", "\"--load=a/b\"");
+        row("a_b", "a_b", "\"--load=a_b\"");
+        row("a%2Fb", "a%252Fb", "\"--load=a%%2Fb\"");
+        row("a\"b`c$d", "a\"b`c$d", "\"--load=a\\\\\"b\\\\`c\\\\$d\"");
+    }
+
+    void every_name_opens_its_own_session() {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QFETCH(QString, argument);
+        auto const d = kelvra::describe_session_shortcut(name);
+        core::result::stack status;
+        kelvra::write_shortcut(d, status);
+        QVERIFY(!status.has_failed());
+        QVERIFY(!QFile::exists(d.shortcut_file));
+        QFile entry(home_.home() + "/Desktop/" + file + ".desktop");
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.permissions() & QFile::ExeOwner);
+        QString const text = QString::fromUtf8(entry.readAll());
+        QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
+        QString const shown = QString(name).replace("\\", "\\\\");
+        QVERIFY(text.contains("\nName=" + shown + QLatin1Char('\n')));
+        QString const exec = "\nExec=\"" + QCoreApplication::applicationFilePath() + "\" " +
+                             argument + QLatin1Char('\n');
+        QVERIFY2(text.contains(exec), qPrintable(text));
+        QVERIFY(text.contains("\nIcon="));
+
+        QByteArray program = "kelvra", option = ("--load=" + name).toUtf8();
+        char* argv[] = {program.data(), option.data(), nullptr};
+        kelvra::commandline::arguments parsed;
+        parsed.parse(2, argv, status);
+        QVERIFY(!status.has_failed());
+        QCOMPARE(parsed.session_name(), name);
+    }
+
+    void unwritable_desktop_is_reported() {
+        auto d = kelvra::describe_session_shortcut("X");
+        QVERIFY(QFile(home_.home() + "/blocker").open(QIODevice::WriteOnly));
+        d.shortcut_file = home_.home() + "/blocker/X.lnk";
+        core::result::stack status;
+        kelvra::write_shortcut(d, status);
+        QCOMPARE(status.get_value(), int(kelvra::status::persist_session_category::file_error));
+        QCOMPARE(QString::fromStdString(*status.begin()->find_argument("filename")),
+                 home_.home() + "/blocker/X.desktop");
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_launcher)
-#include "tst_launcher.moc"
+QTEST_GUILESS_MAIN(tst_connections)
+#include "tst_connections.moc"
