@@ -102,7 +102,6 @@ private slots:
         row("open_connection request", encode(open_connection::request{"Produção"}),
             hex("00000004 00000010 0050 0072 006f 0064 0075 00e7 00e3 006f"));
         row("null name", encode(open_connection::request{QString()}), hex("00000004 00000000"));
-        row("failure without entries", encode(failure{}), hex("00000001 00000000"));
         // Arguments attached as "path" then "campo" go out ordered by name.
         result::stack status;
         status.push_item(kelvra::status::config_category::instance(), 2);

@@ -1,5 +1,5 @@
-// scripts/install.sh from the build folder under test into a folder whose name holds what
-// an Exec line must quote, for a temporary HOME and XDG folders, as a user runs it.
+// scripts/install.sh as a user runs it, into a folder whose name holds what an Exec line must
+// quote, for a temporary HOME and XDG folders.
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
 #include "support/recorded_calls.hpp"
@@ -63,9 +63,8 @@ private slots:
         qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
     }
 
-    // Uninstalling a fresh installation removes the programs and the
-    // desktop's entries; installing again, also without the login start,
-    // finds the user's configuration and sessions unchanged.
+    // Uninstalling removes the programs and the desktop's entries; installing
+    // again, also without the login start, keeps the user's files as they were.
     void uninstalling_and_installing_again_keep_the_users_files() {
         install();
         QCOMPARE(QImageReader(data_ + "/icons/hicolor/48x48/apps/kelvra.png").size(),
@@ -96,8 +95,7 @@ private slots:
         QCOMPARE(user_files(), before);
     }
 
-    // Both entries are valid and start the same program, the menu's without
-    // arguments.
+    // Both entries are valid and start the same program.
     void entries_are_valid_data() {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("arguments");
@@ -112,9 +110,8 @@ private slots:
         QCOMPARE(exec_line(entry), exec_line(menu_) + arguments);
     }
 
-    // The login start opens exactly the sessions marked to open at start,
-    // from the installed program, and shows no window: on this display-less
-    // platform a start that would show one reports it and ends at once.
+    // The login start opens just the autostart sessions, from the installed
+    // program, and shows no window (here a start that would show one fails).
     void login_start_opens_the_autostart_sessions() {
         QVERIFY(QFile::remove(prefix_ + "/libexec/putty"));
         QVERIFY(QFile::copy(KELVRA_RECORDING_PUTTY, prefix_ + "/libexec/putty"));
