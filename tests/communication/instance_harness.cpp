@@ -21,19 +21,18 @@ void print_line(QString const& line) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     auto& server = kelvra::communication::server::instance();
-    if (QCoreApplication::arguments().contains(QStringLiteral("--on-go"))) {
-        print_line(QStringLiteral("ready"));
-        char go[16];
-        if (std::fgets(go, sizeof go, stdin) == nullptr) {
+    if (QCoreApplication::arguments().contains("--on-go")) {
+        print_line("ready");
+        if (std::getchar() == EOF) {
             return 3;
         }
     }
     if (!server.start_listening()) {
-        print_line(QStringLiteral("not listening"));
+        print_line("not listening");
         return 2;
     }
     QObject::connect(&server, &kelvra::communication::server::open_application,
-                     [] { print_line(QStringLiteral("open_application")); });
+                     [] { print_line("open_application"); });
     QObject::connect(
         &server, &kelvra::communication::server::open_connection,
         [](QString const& name) { print_line(QStringLiteral("open_connection [%1]").arg(name)); });
@@ -45,7 +44,7 @@ int main(int argc, char** argv) {
             QCoreApplication::quit();
         }
     });
-    print_line(QStringLiteral("listening ") + server.listening_path());
+    print_line("listening " + server.listening_path());
     int const status = QCoreApplication::exec();
     server.stop_listening();
     return status;

@@ -11,8 +11,6 @@
 #include <QSysInfo>
 #include <QTest>
 
-#include <optional>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,8 +20,6 @@ namespace result = brano::core::v6::result;
 using kelvra::testing::wait_for_line;
 
 namespace {
-
-constexpr uid_t other_uid = 65534;
 
 QByteArray hex(char const* digits) {
     return QByteArray::fromHex(digits);
@@ -58,12 +54,7 @@ struct stat stat_of(QString const& path) {
     return info;
 }
 
-QString default_socket_path(kelvra::testing::isolated_home const& home) {
-    return QDir(home.runtime_dir()).filePath("KelvraCommunicationServer");
-}
-
-// The program's own server in a child program that prints the signals it
-// emits and ends when its input closes (instance_harness.cpp).
+// The program's own server in a child (instance_harness.cpp).
 struct instance : kelvra::testing::child_process {
     QString path; // where it listens
 
@@ -88,8 +79,7 @@ private slots:
     void initTestCase() { qInstallMessageHandler(keep_message); }
     void init() { logged.clear(); }
 
-    // The client's requests and the failure reply; the other replies are
-    // checked on the wire in instance_serves.
+    // The client's requests and the failure reply (instance_serves has the rest).
     void message_bytes_data() {
         QTest::addColumn<QByteArray>("encoded");
         QTest::addColumn<QByteArray>("expected");
@@ -152,15 +142,14 @@ private slots:
         }
     }
 
-    // What a running instance answers, and the signals it emits, in order.
-    // A request it does not understand goes unanswered until the client
-    // gives up; it still answers the next. Its socket is for its user only
-    // and goes when it ends normally.
+    // What a running instance answers and signals, in order; an unknown request
+    // goes unanswered until the client gives up, and the next is answered. Its
+    // socket is for its user only and goes when it ends.
     void instance_serves() {
         kelvra::testing::isolated_home home;
         instance server;
         QVERIFY(server.launch());
-        QCOMPARE(server.path, default_socket_path(home));
+        QCOMPARE(server.path, home.runtime_dir() + "/KelvraCommunicationServer");
         QCOMPARE(stat_of(server.path).st_mode & 077, mode_t{0});
         QByteArray const exchanges[][2] = {
             {hex("00000002"), hex("00000002 01")},
@@ -183,12 +172,10 @@ private slots:
         QVERIFY(!QFileInfo::exists(server.path));
     }
 
-    // Who gets the name when starts race for it. A live listener keeps it:
-    // an instance that answers, a server that never answers (the client gives
-    // up), a socket of another owner (no request reaches it); Qt's
-    // bind-and-rename would replace each without a word. A killed instance
-    // leaves its socket (here with the lock file of a start that died taking
-    // the name) that refuses connections: one of eight starts takes it over.
+    // A live listener keeps the name (Qt's bind-and-rename would replace each
+    // without a word): an instance, a server that never answers, a socket of
+    // another owner. A killed instance leaves a socket that refuses (and here
+    // a stale lock file): one of eight racing starts takes it over.
     void one_listener_keeps_the_name_data() {
         QTest::addColumn<QString>("occupant");
         QTest::newRow("instance that answers") << "instance";
@@ -206,7 +193,7 @@ private slots:
             QSKIP("needs root to hand a socket to another user");
         }
         kelvra::testing::isolated_home home;
-        QString const path = default_socket_path(home);
+        QString const path = home.runtime_dir() + "/KelvraCommunicationServer";
         instance first;
         QLocalServer stand_in; // accepts and never answers
         stand_in.setSocketOptions(QLocalServer::UserAccessOption);
@@ -216,7 +203,7 @@ private slots:
             QVERIFY(stand_in.listen(path));
         }
         if (occupant == "foreign") {
-            QCOMPARE(::chown(QFile::encodeName(path).constData(), other_uid, other_uid), 0);
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
         } else if (occupant == "killed") {
             qint64 const pid = first.processId();
             first.kill();
@@ -250,9 +237,7 @@ private slots:
         }
         QCOMPARE(listening, taken ? 1 : 0);
         QCOMPARE(communication::probe_is_running(), taken || running);
-        if (!taken) {
-            QCOMPARE(stat_of(path).st_ino, inode);
-        }
+        QVERIFY(taken || stat_of(path).st_ino == inode);
         if (occupant == "foreign") {
             QCoreApplication::processEvents();
             QVERIFY(!stand_in.hasPendingConnections());
