@@ -34,14 +34,6 @@ QByteArray text(QString const& value) {
     return QByteArray::fromHex(digits);
 }
 
-// The failure form with two entries, the second with "campo" and "path".
-QByteArray two_entry_failure() {
-    return hex("00000001 00000002") + text("kelvra-config") + text("O arquivo não foi encontrado") +
-           hex("00000000") + text("kelvra-load-session") +
-           text("Ocorreu um erro ao manipular o arquivo referente à sessão") + hex("00000002") +
-           text("campo") + text("nome") + text("path") + text("/s/1.json");
-}
-
 // The debug lines of this process ("kelvra.communication: timeout").
 QByteArray logged;
 void keep_message(QtMsgType, QMessageLogContext const& context, QString const& message) {
@@ -98,7 +90,12 @@ private slots:
         status.push_item(kelvra::status::load_session_category::instance(), 12)
             .set_argument("path", "/s/1.json")
             .set_argument("campo", "nome");
-        row("failure", encode(failure{error_entries(status)}), two_entry_failure());
+        row("failure", encode(failure{error_entries(status)}),
+            hex("00000001 00000002") + text("kelvra-config") +
+                text("O arquivo não foi encontrado") + hex("00000000") +
+                text("kelvra-load-session") +
+                text("Ocorreu um erro ao manipular o arquivo referente à sessão") +
+                hex("00000002") + text("campo") + text("nome") + text("path") + text("/s/1.json"));
     }
 
     void message_bytes() {
@@ -131,15 +128,10 @@ private slots:
     void malformed_messages_are_rejected() {
         QFETCH(QString, kind);
         QFETCH(QByteArray, bytes);
-        if (kind == "request") {
-            QVERIFY(!services::decode_request(bytes));
-            return;
-        }
-        QVERIFY(!services::decode_is_running_reply(bytes));
-        if (kind == "reply") {
-            QVERIFY(!services::decode_open_application_reply(bytes));
-            QVERIFY(!services::decode_open_connection_reply(bytes));
-        }
+        QVERIFY(kind != "request" || !services::decode_request(bytes));
+        QVERIFY(kind == "request" || !services::decode_is_running_reply(bytes));
+        QVERIFY(kind != "reply" || !(services::decode_open_application_reply(bytes) ||
+                                     services::decode_open_connection_reply(bytes)));
     }
 
     // What a running instance answers and signals, in order; an unknown request
