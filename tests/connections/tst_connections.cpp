@@ -33,8 +33,7 @@ using kelvra::manager;
 namespace {
 
 connection sample(QString const& name = "Vendas") {
-    connection c;
-    c.auth_type = authentication_type::password;
+    connection c; // a password session
     c.name = name;
     c.host = "mirtel.example.com";
     c.port = 2222;
@@ -101,13 +100,13 @@ class tst_connections : public QObject {
     QStringList ids_; // of the openings so far
 
     // Launches (opens, without a credential) and waits for the terminal program.
-    void launch_and_wait(connection const& c, QString const& credential,
+    void launch_and_wait(QString const& bin, connection const& c, QString const& credential,
                          core::result::stack& status) {
         QSignalSpy finished(&manager::instance(), &manager::all_finished);
         if (credential.isNull()) {
-            manager::instance().open_from(root_.bin(), c, status);
+            manager::instance().open_from(bin, c, status);
         } else {
-            manager::instance().launch_from(root_.bin(), c, credential, status);
+            manager::instance().launch_from(bin, c, credential, status);
         }
         if (!status.has_failed() && manager::instance().has_running()) {
             QVERIFY(finished.wait(30000));
@@ -155,7 +154,7 @@ private slots:
         c.auth_type = static_cast<authentication_type>(auth);
         c.maximized = maximized;
         core::result::stack status;
-        launch_and_wait(c, "TEXT", status);
+        launch_and_wait(root_.bin(), c, "TEXT", status);
         QVERIFY(!status.has_failed());
         QCOMPARE(recorded_calls(records_.path()), QList<QStringList>{expected});
         QCOMPARE(kelvra::putty_session_path(c.name), path);
@@ -238,19 +237,14 @@ private slots:
         c.auth_type = tag == "invalid auth" ? authentication_type::invalid : c.auth_type;
         c.session_key = session_key;
         QVERIFY(tag != "folder in the profile's place" || QDir().mkpath(profile + "/x"));
-        bool const no_identity = tag == "no identity";
-        if (no_identity) {
+        if (tag == "no identity") {
             identity_.stop();
         }
-        auto restart = qScopeGuard([&] { QVERIFY(!no_identity || identity_.restart()); });
+        auto restart = qScopeGuard([&] { QVERIFY(tag != "no identity" || identity_.restart()); });
         kelvra::testing::install_root bare;
-        QString const bin = tag == "no terminal program" ? bare.bin() : root_.bin();
         core::result::stack status;
-        if (session_key.isNull()) {
-            manager::instance().launch_from(bin, c, "T", status);
-        } else {
-            manager::instance().open_from(bin, c, status);
-        }
+        launch_and_wait(tag == "no terminal program" ? bare.bin() : root_.bin(), c,
+                        session_key.isNull() ? "T" : QString(), status);
         QVERIFY(status.has_failed());
         QCOMPARE(describe(status).left(failure.size()), failure);
         QVERIFY(!manager::instance().has_running());
@@ -282,7 +276,7 @@ private slots:
             QCoreApplication::applicationFilePath(), "s3nh@", "mirtel", "/srv/mirtel");
         core::result::stack status;
         qint64 const before = QDateTime::currentMSecsSinceEpoch();
-        launch_and_wait(c, {}, status);
+        launch_and_wait(root_.bin(), c, {}, status);
         qint64 const after = QDateTime::currentMSecsSinceEpoch();
         QVERIFY(!status.has_failed());
         QStringList const call = kelvra::testing::take_recorded_calls(records_.path()).value(0);
