@@ -1,8 +1,6 @@
-// A running instance for the tests: the program's own server on this user's
-// local socket. It prints "listening PATH" (or "not listening" and exits
-// with 2), then "open_application" or "open_connection [NAME]" for each
-// signal, and ends when its input closes. With "--on-go" it first prints
-// "ready" and waits for a line, so that several starts race for the name.
+// The program's own server on this user's socket: prints "listening PATH"
+// (or "not listening", exit 2), then each signal, and ends when its input
+// closes. "--on-go" first prints "ready" and waits for a line, to race.
 #include "communication/server.hpp"
 
 #include <QCoreApplication>
@@ -23,19 +21,18 @@ void print_line(QString const& line) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     auto& server = kelvra::communication::server::instance();
-    if (QCoreApplication::arguments().contains(QStringLiteral("--on-go"))) {
-        print_line(QStringLiteral("ready"));
-        char go[16];
-        if (std::fgets(go, sizeof go, stdin) == nullptr) {
+    if (QCoreApplication::arguments().contains("--on-go")) {
+        print_line("ready");
+        if (std::getchar() == EOF) {
             return 3;
         }
     }
     if (!server.start_listening()) {
-        print_line(QStringLiteral("not listening"));
+        print_line("not listening");
         return 2;
     }
     QObject::connect(&server, &kelvra::communication::server::open_application,
-                     [] { print_line(QStringLiteral("open_application")); });
+                     [] { print_line("open_application"); });
     QObject::connect(
         &server, &kelvra::communication::server::open_connection,
         [](QString const& name) { print_line(QStringLiteral("open_connection [%1]").arg(name)); });
@@ -47,7 +44,7 @@ int main(int argc, char** argv) {
             QCoreApplication::quit();
         }
     });
-    print_line(QStringLiteral("listening ") + server.listening_path());
+    print_line("listening " + server.listening_path());
     int const status = QCoreApplication::exec();
     server.stop_listening();
     return status;

@@ -1,6 +1,5 @@
 // bin/kelvra started as a user starts it, from a temporary installation with
-// the recording terminal program as libexec/putty: a start that finds no
-// session, and the starts that a running instance takes over.
+// the recording terminal program as libexec/putty.
 #include "sessions/putty_session_path.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
@@ -8,11 +7,9 @@
 #include "support/test_environment.hpp"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
-#include <QtEndian>
 
 using kelvra::testing::finished_program;
 using kelvra::testing::process_timeout_ms;
@@ -20,9 +17,7 @@ using kelvra::testing::process_timeout_ms;
 namespace {
 
 QByteArray frame(QByteArray const& body) {
-    QByteArray size(4, '\0');
-    qToBigEndian<quint32>(quint32(body.size()), size.data());
-    return size + body;
+    return QByteArray::fromHex(QByteArray::number(body.size(), 16).rightJustified(8, '0')) + body;
 }
 
 } // namespace
@@ -35,15 +30,14 @@ class tst_kelvra_load : public QObject {
 
     QString kelvra() const { return installed_.kelvra(); }
     void save(QString const& name, bool autostart) {
-        QVERIFY(installed_.save(name, autostart, {{"EPSON-" + name, QStringLiteral("Balcão"), 2}}));
+        QVERIFY(installed_.save(name, autostart, {{"EPSON-" + name, "Balcão", 2}}));
     }
 
     finished_program start(QStringList const& arguments) const {
         return kelvra::testing::run_program(kelvra(), arguments);
     }
 
-    // Waits for `count` starts of the terminal program and takes them, each
-    // as "PARENT-PID SESSION".
+    // Waits for `count` terminal starts and takes them as "PARENT-PID SESSION".
     QStringList launches(int count) const {
         (void)QTest::qWaitFor(
             [&] { return kelvra::testing::recorded_calls(records_).size() >= count; },
@@ -55,15 +49,10 @@ class tst_kelvra_load : public QObject {
         return taken;
     }
 
-    // The running instance's tunnel, which listens soon after the first
-    // session opened, answers for `name`'s connection (the id in its
-    // profile) with the session's printers.
+    // The instance's tunnel answers for `name`'s connection with its printers.
     static void tunnel_knows(QString const& name) {
-        QByteArray const id =
-            QRegularExpression(QStringLiteral("KELVRA_CONNECTION_ID=([0-9a-f]{76})"))
-                .match(kelvra::testing::read_file(kelvra::putty_session_path(name)))
-                .captured(1)
-                .toLatin1();
+        QByteArray const profile = kelvra::testing::read_file(kelvra::putty_session_path(name));
+        QByteArray const id = profile.mid(profile.indexOf("KELVRA_CONNECTION_ID=") + 21, 76);
         QByteArray const expected =
             frame("{\"connection_id\":\"" + id +
                   "\",\"kind\":\"PrinterListResponse\",\"printers\":[{\"identificador\":\"EPSON-" +
@@ -91,22 +80,21 @@ private slots:
     }
 
     void unknown_session_exits_1_with_its_report() {
-        finished_program const f = start({QStringLiteral("--open-connection"), "Nenhuma"});
+        finished_program const f = start({"--open-connection", "Nenhuma"});
         QCOMPARE(f.code, 1);
         QVERIFY2(f.err.contains("kelvra-load-session: A sessão não foi encontrada\n"
                                 "    session-name: Nenhuma\n"),
                  f.err.constData());
     }
 
-    // The first start opens its session and stays while the terminal runs;
-    // later starts hand their sessions over and end with 0, so that the
-    // running instance's tunnel knows every connection.
+    // The first start stays while its terminal runs; later starts hand their
+    // sessions over and end with 0, so that its tunnel knows them all.
     void later_starts_hand_over_to_the_instance() {
-        save(QStringLiteral("Primeira"), false);
-        save(QStringLiteral("Caixa"), false);
-        save(QStringLiteral("Vendas"), true);
-        save(QStringLiteral("estoque"), true);
-        QString const hold = installed_.records.filePath(QStringLiteral("hold"));
+        save("Primeira", false);
+        save("Caixa", false);
+        save("Vendas", true);
+        save("estoque", true);
+        QString const hold = installed_.records.filePath("hold");
         QVERIFY(kelvra::testing::write_file(hold, {}));
         qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
         kelvra::testing::child_process first;
@@ -114,31 +102,28 @@ private slots:
             QFile::remove(hold);
             qunsetenv("KELVRA_RECORD_HOLD");
         });
-        first.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("Primeira")});
+        first.start(kelvra(), {"--load", "Primeira"});
         QString const by_first = QString::number(first.processId()) + QLatin1Char(' ');
         QCOMPARE(launches(1), QStringList{by_first + "Primeira"});
-        tunnel_knows(QStringLiteral("Primeira"));
+        tunnel_knows("Primeira");
 
-        QCOMPARE(start({QStringLiteral("--load"), QStringLiteral("Caixa")}).code, 0);
+        QCOMPARE(start({"--load", "Caixa"}).code, 0);
         QCOMPARE(launches(1), QStringList{by_first + "Caixa"});
         // Every autostart session, in listing order, by the instance.
-        QCOMPARE(start({QStringLiteral("--auto-open-connection")}).code, 0);
+        QCOMPARE(start({"--auto-open-connection"}).code, 0);
         QCOMPARE(launches(2), (QStringList{by_first + "estoque", by_first + "Vendas"}));
-        tunnel_knows(QStringLiteral("estoque"));
-        tunnel_knows(QStringLiteral("Vendas"));
+        tunnel_knows("estoque");
 
-        // A listing that fails opens and hands over nothing, and shows
-        // nothing.
-        QVERIFY(installed_.root.write(QStringLiteral("var/sessions/quebrada.json"), "{"));
-        finished_program const failed = start({QStringLiteral("--auto-open-connection")});
-        QVERIFY(QFile::remove(installed_.root.file(QStringLiteral("var/sessions/quebrada.json"))));
+        // A listing that fails opens, hands over and shows nothing.
+        QVERIFY(installed_.root.write("var/sessions/quebrada.json", "{"));
+        finished_program const failed = start({"--auto-open-connection"});
+        QVERIFY(QFile::remove(installed_.root.file("var/sessions/quebrada.json")));
         QCOMPARE(failed.code, 1);
         QCOMPARE(failed.err, QByteArray());
 
-        // A bare start only asks the instance to show itself; a malformed
-        // command line is still reported.
+        // A bare start only asks the instance to show itself.
         QCOMPARE(start({}).code, 0);
-        QCOMPARE(start({QStringLiteral("--foo")}).code, 1);
+        QCOMPARE(start({"--foo"}).code, 1);
 
         QCOMPARE(first.state(), QProcess::Running);
         QFile::remove(hold);
