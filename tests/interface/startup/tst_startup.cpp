@@ -20,45 +20,34 @@ class tst_startup : public QObject {
     kelvra::testing::xvfb x_;
 
     QString kelvra() const { return installed_.kelvra(); }
-    void save(QString const& name, bool autostart) { QVERIFY(installed_.save(name, autostart)); }
 
     // The one mapped window titled `title`, once it is there.
     static QString window(QString const& title) {
         QStringList ids;
-        (void)QTest::qWaitFor(
-            [&] {
-                ids = visible_windows(title);
-                return !ids.isEmpty();
-            },
-            process_timeout_ms);
+        (void)QTest::qWaitFor([&] { return !(ids = visible_windows(title)).isEmpty(); },
+                              process_timeout_ms);
         return ids.size() == 1 ? ids.first() : QString();
     }
 
-    // Focuses the window `id` and types `keys` into it.
-    static void type(QString const& id, QStringList const& keys) {
-        QVERIFY(xdotool(QStringList{QStringLiteral("windowfocus"), QStringLiteral("--sync"), id,
-                                    QStringLiteral("key")} +
-                        keys));
+    // Focuses the window titled `title` and types `keys` into it.
+    static void type(QString const& title, QStringList const& keys) {
+        QString const id = window(title);
+        QVERIFY2(!id.isEmpty(), qPrintable(title));
+        QVERIFY(xdotool(QStringList{"windowfocus", "--sync", id, "key"} + keys));
     }
 
     // "Sair" from the menu "Arquivo", answered "Sim": the instance ends
     // with 0 and gives the tunnel's port back.
     static void quit(QProcess& instance) {
-        QString const main = window(QStringLiteral("Kelvra"));
+        QString const main = window("Kelvra");
         QVERIFY(!main.isEmpty());
         // "Arquivo" is the first menu of the bar, at the window's top left.
-        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), main,
-                         QStringLiteral("20"), QStringLiteral("10"), QStringLiteral("click"),
-                         QStringLiteral("1")}));
+        QVERIFY(xdotool({"mousemove", "--window", main, "20", "10", "click", "1"}));
         QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::visible_windows_of(instance.processId()).size(),
                                   2, process_timeout_ms);
         // The open menu takes the keys: "Novo", "Sair".
-        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
-                         QStringLiteral("Return")}));
-        QString const question = window(QStringLiteral("Encerrar Kelvra"));
-        QVERIFY(!question.isEmpty());
-        // "Nao" is the default: over to "Sim".
-        type(question, {QStringLiteral("Tab"), QStringLiteral("space")});
+        QVERIFY(xdotool({"key", "Down", "Down", "Return"}));
+        type("Encerrar Kelvra", {"Tab", "space"}); // "Nao" is the default: over to "Sim"
         QVERIFY(instance.waitForFinished(process_timeout_ms));
         QVERIFY2(instance.exitStatus() == QProcess::NormalExit && instance.exitCode() == 0,
                  instance.readAllStandardError().constData());
@@ -81,11 +70,10 @@ private slots:
     // status 1 once the box is answered.
     void unknown_session_shows_the_error_box() {
         kelvra::testing::child_process start;
-        start.start(kelvra(), {QStringLiteral("--load"), QStringLiteral("Nenhuma")});
-        QString const box = window(QStringLiteral("Error"));
-        QVERIFY(!box.isEmpty());
-        QCOMPARE(visible_windows(QStringLiteral("Kelvra")), QStringList());
-        type(box, {QStringLiteral("Return")});
+        start.start(kelvra(), {"--load", "Nenhuma"});
+        QVERIFY(!window("Error").isEmpty());
+        QCOMPARE(visible_windows("Kelvra"), QStringList());
+        type("Error", {"Return"});
         QVERIFY(start.waitForFinished(process_timeout_ms));
         QCOMPARE(start.exitCode(), 1);
     }
@@ -100,30 +88,26 @@ private slots:
     // stay hidden in the tray; this screen has no tray, so it starts
     // minimized (iconic), where a later bare start brings it up.
     void automatic_opening_starts_minimized_without_a_tray() {
-        save(QStringLiteral("Vendas"), true);
-        save(QStringLiteral("Caixa"), false);
-        save(QStringLiteral("estoque"), true);
+        for (auto [name, autostart] :
+             {std::pair{"Vendas", true}, {"Caixa", false}, {"estoque", true}})
+            QVERIFY(installed_.save(name, autostart));
         kelvra::testing::child_process instance;
-        instance.start(kelvra(), {QStringLiteral("--auto-open-connection")});
+        instance.start(kelvra(), {"--auto-open-connection"});
         QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(installed_.records.path()).size(),
                                   2, process_timeout_ms);
         QStringList opened;
-        for (auto const& call :
-             kelvra::testing::take_recorded_launches(installed_.records.path())) {
+        for (auto const& call : kelvra::testing::take_recorded_launches(installed_.records.path()))
             opened << call.arguments.value(1);
-        }
-        QCOMPARE(opened, (QStringList{QStringLiteral("estoque"), QStringLiteral("Vendas")}));
+        QCOMPARE(opened, (QStringList{"estoque", "Vendas"}));
         QTRY_VERIFY_WITH_TIMEOUT(kelvra::communication::probe_is_running(), process_timeout_ms);
-        QString const main = window(QStringLiteral("Kelvra"));
+        QString const main = window("Kelvra");
         QVERIFY(!main.isEmpty());
         // No window manager here to iconify it: the request is in its hints.
         auto const hints = kelvra::testing::run_program(
-            QStringLiteral("xprop"), {QStringLiteral("-display"), qEnvironmentVariable("DISPLAY"),
-                                      QStringLiteral("-id"), main, QStringLiteral("WM_HINTS")});
+            "xprop", {"-display", qEnvironmentVariable("DISPLAY"), "-id", main, "WM_HINTS"});
         QVERIFY2(hints.out.contains("Iconic"), hints.out.constData());
-
         QCOMPARE(kelvra::testing::run_program(kelvra(), {}).code, 0);
-        QVERIFY(!window(QStringLiteral("Kelvra")).isEmpty());
+        QVERIFY(!window("Kelvra").isEmpty());
         quit(instance);
     }
 };
