@@ -1,6 +1,5 @@
 #pragma once
-// What the widget tests share: modal windows answered from the test, and the
-// main() of a test program that runs from a temporary installation.
+// Modal windows answered from the test, and the installed tests' main().
 #include "interface/resources.hpp"
 #include "support/test_environment.hpp"
 
@@ -12,9 +11,8 @@
 
 namespace kelvra::testing {
 
-// Runs `act` on the next modal window called `name` (any message box when
-// empty), once it is up; the window is closed if `act` failed, so that a
-// failure ends the test instead of waiting for a click.
+// Runs `act` on the next modal window called `name` (empty: a message box) once
+// it is up, and closes it if `act` failed, so that a failure does not hang.
 inline void on_next_modal(QString const& name, std::function<void(QWidget*)> act) {
     QTimer::singleShot(0, [name, act] {
         QWidget* w = QApplication::activeModalWidget();
@@ -53,13 +51,14 @@ inline void answer_boxes(QStringList const& answers, QStringList* log) {
 
 } // namespace kelvra::testing
 
-// The test program copies itself to bin/ of a temporary installation and
-// runs there.
-#define KELVRA_INSTALLED_TEST_MAIN(test_class)                                                     \
+// The test copies itself to bin/ of a temporary installation and runs there,
+// through the program and arguments in `wrapper` when they are not empty.
+#define KELVRA_INSTALLED_TEST_MAIN(test_class) KELVRA_INSTALLED_TEST_MAIN_WITH(test_class, {})
+#define KELVRA_INSTALLED_TEST_MAIN_WITH(test_class, wrapper)                                       \
     int main(int argc, char** argv) {                                                              \
         if (!kelvra::testing::in_installation()) {                                                 \
             QCoreApplication probe(argc, argv);                                                    \
-            return kelvra::testing::run_installed("bin/" #test_class);                             \
+            return kelvra::testing::run_installed("bin/" #test_class, wrapper);                    \
         }                                                                                          \
         kelvra::interface::register_resources();                                                   \
         QApplication application(argc, argv);                                                      \

@@ -1,11 +1,8 @@
-#include "interface/resources.hpp"
 #include "interface/ui/main_window.hpp"
+#include "interface/widget_testing.hpp"
 #include "sessions/session_store.hpp"
-#include "support/test_environment.hpp"
 
 #include <QtDBus>
-#include <QtTest>
-#include <QtWidgets>
 
 using kelvra::ui::MainWindow;
 
@@ -13,9 +10,8 @@ namespace {
 
 QString const watcher_service = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-// The desktop's side of the tray: items register with it, and it says that
-// a host shows them. It answers from a thread of its own, as another
-// program would, while the window's thread waits for it.
+// The desktop's side of the tray, answering from a thread of its own as another
+// program would while the window's thread waits for it.
 class status_notifier_watcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -35,8 +31,7 @@ signals:
     void StatusNotifierHostRegistered();
 };
 
-// Calls over the session bus while events go on: the tray answers from this
-// thread.
+// Calls over the session bus while events go on: the tray answers from here.
 QDBusMessage call(QString const& service, QString const& path, QString const& interface,
                   QString const& method, QVariantList const& arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
@@ -44,9 +39,8 @@ QDBusMessage call(QString const& service, QString const& path, QString const& in
     return QDBusConnection::sessionBus().call(message, QDBus::BlockWithGui, 30000);
 }
 
-// A dbusmenu layout as text: labels joined by '|', "-" for a separator, '!'
-// after a disabled entry, a submenu's entries in brackets. Notes each
-// label's entry id in `menu_ids`.
+// A dbusmenu layout as text: labels joined by '|', "-" for a separator, '!' after
+// a disabled entry, a submenu's entries in brackets; `menu_ids` gets their ids.
 QMap<QString, int> menu_ids;
 QString describe(QDBusArgument const& node) {
     int id = 0;
@@ -101,8 +95,7 @@ class tst_tray : public QObject {
         }
     }
 
-    // Calls the menu of the item that registered last, found as a tray finds
-    // it: through the item's "Menu" property.
+    // Calls the last item's menu, found as a tray finds it: its "Menu" property.
     QDBusMessage menu_call(QString const& method, QVariantList const& arguments) {
         QDBusMessage const menu =
             call(items_.last(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
@@ -114,9 +107,7 @@ class tst_tray : public QObject {
 
     QString layout() {
         QDBusMessage const reply = menu_call("GetLayout", {0, -1, QStringList()});
-        return reply.type() != QDBusMessage::ReplyMessage
-                   ? reply.errorMessage()
-                   : describe(reply.arguments().value(1).value<QDBusArgument>());
+        return describe(reply.arguments().value(1).value<QDBusArgument>()) + reply.errorMessage();
     }
 
 private slots:
@@ -144,8 +135,8 @@ private slots:
             << QStringList{"beta", "Alpha"} << "Sessões[Alpha|beta]|Atualizar!|Maximizar|-|Sair";
     }
 
-    // The desktop's tray restarts: the icon registers with the new one, with
-    // the same menu, whose "Maximizar" and a click on the icon show the window.
+    // After a tray restart the icon registers anew, with the same menu, whose
+    // "Maximizar" and a click on the icon show the window.
     void menu() {
         QFETCH(QStringList, sessions);
         store(sessions);
@@ -158,9 +149,10 @@ private slots:
         QCOMPARE(items_.last(), items_.first());
         QTEST(layout(), "menu");
         QVERIFY(menu_ids.contains("Maximizar") && !w.isVisible());
-        QDBusMessage const clicked = menu_call("Event", {menu_ids.value("Maximizar"), "clicked",
-                                                         QVariant::fromValue(QDBusVariant(0)), 0u});
-        QCOMPARE(clicked.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(menu_call("Event", {menu_ids.value("Maximizar"), "clicked",
+                                     QVariant::fromValue(QDBusVariant(0)), 0u})
+                     .type(),
+                 QDBusMessage::ReplyMessage);
         QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 30000);
         w.hide();
         call(items_.last(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
@@ -169,18 +161,8 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    if (!kelvra::testing::in_installation()) {
-        // On an X display and a session bus of its own.
-        QCoreApplication probe(argc, argv);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        return kelvra::testing::run_installed("bin/tst_tray",
-                                              {"xvfb-run", "-a", "dbus-run-session", "--"});
-    }
-    kelvra::interface::register_resources();
-    QApplication application(argc, argv);
-    tst_tray test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+// On an X display and a session bus of its own.
+QStringList const own_display{"env", "QT_QPA_PLATFORM=xcb", "xvfb-run",
+                              "-a",  "dbus-run-session",    "--"};
+KELVRA_INSTALLED_TEST_MAIN_WITH(tst_tray, own_display)
 #include "tst_tray.moc"
