@@ -1,5 +1,3 @@
-// The look: etc/interface.json, the style sheets in the resources, and the
-// "Aparência" dialog.
 #include "interface/preferences/appearance.hpp"
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/style.hpp"
@@ -25,8 +23,7 @@ using prefs::theme;
 
 namespace {
 
-// "category code name=value ..." of the first item, without the conversion
-// category's own description; empty for a success.
+// "category code name=value ..." of the first item (no description), or empty.
 QString report(core::result::stack const& status) {
     if (!status.has_failed())
         return {};
@@ -100,8 +97,7 @@ private slots:
     }
 
     void read_only_file_fails() {
-        // Though the folder would let a new file replace it: a read-only bind
-        // mount (modes do not stop root) in a mount namespace of our own.
+        // Read-only though the folder is writable (a bind mount: modes do not stop root).
         QVERIFY(root_->write("etc/interface.json", stored("dark")));
         QByteArray const path = QFile::encodeName(file());
         if (::unshare(CLONE_NEWNS) != 0 ||
@@ -176,8 +172,7 @@ private slots:
         QVERIFY(ok->isDefault() && ok->autoDefault());
     }
 
-    // Each item applies its sheet and replaces the whole file; "Cancelar"
-    // (Escape) changes nothing.
+    // Each item applies its sheet and replaces the file; Escape changes nothing.
     void choosing_data() {
         QTest::addColumn<int>("item");
         QTest::addColumn<QString>("sheet");

@@ -17,8 +17,7 @@ class tst_dialogs : public QObject {
     Q_OBJECT
 
 private slots:
-    // "name=text" of each object (a window's title, a group's title), and
-    // every stop of the Tab key as a screen reader announces it.
+    // "name=text" of each object, and each Tab stop as a screen reader says it.
     void forms_data() {
         QTest::addColumn<QString>("texts");
         QTest::addColumn<QStringList>("spoken");
@@ -89,8 +88,7 @@ private slots:
             QCOMPARE(&status.begin()->get_category(), &core::converter_result_category::instance());
     }
 
-    // Enter answers "Ok"; yesterday's password is refused and the dialog stays
-    // (today's is the main window's test).
+    // Yesterday's password is refused (today's is the main window's test).
     void settings_dialog_refuses() {
         preferences::dialog_configuracoes dialog(nullptr);
         dialog.show();

@@ -21,8 +21,7 @@ template <class T = QWidget> T* child(QObject const* parent, QString const& name
     return parent->findChild<T*>(name);
 }
 
-// Types nome, host, usuário, caminho, comando, the authentication's index,
-// its secret and the port.
+// Types nome, host, usuário, caminho, comando, authentication, secret, port.
 void type_into(QWidget* form, QStringList const& v = {"Vendas", "mirtel", "op", "/srv", "menu", "0",
                                                       "s3nh@", "22"}) {
     int i = 0;
@@ -61,10 +60,8 @@ QString opened(QString const& text) {
                                   clear.path);
 }
 
-// The error boxes that the last "Ok" showed, each closed once it was up.
+// What "Ok" gives; `boxes` gets the error boxes it showed (each closed).
 QStringList boxes;
-
-// What "Ok" gives.
 std::optional<session> press_ok(QWidget& form) {
     std::optional<session> got;
     boxes.clear();

@@ -22,9 +22,7 @@ public:
     }
 } const category;
 
-// When the next modal window shows, hands it to `look` and clicks the button
-// that `look` names; a window without that button is rejected, so that a
-// failing test ends instead of waiting for a click.
+// Clicks the button `look` names in the next modal window (else rejects it).
 void answer(std::function<QString(QWidget*)> look) {
     QTimer::singleShot(0, [look] {
         QWidget* const window = QApplication::activeModalWidget();
@@ -97,9 +95,8 @@ private slots:
         });
         with_text ? show_error(nullptr, summary, stack) : show_error(nullptr, stack);
 
-        // The box closes before the details show; the copy keeps the empty line
-        // between items and the indented arguments; markup in a message is
-        // rendered, in an argument it is text.
+        // The box closes first; the copy keeps blank lines and indents, renders a
+        // message's markup and leaves an argument's as text.
         QCOMPARE(
             seen,
             QStringList({"Error", summary, "1", "2", "1", "OK|Mostrar Mais",

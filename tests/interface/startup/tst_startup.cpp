@@ -1,5 +1,4 @@
-// bin/kelvra with a screen: the window, the error box and the hidden
-// instance, seen and driven on a private X server as a user would.
+// bin/kelvra on a private X server, driven as a user would.
 #include "communication/client_exchange.hpp"
 #include "support/machine_identity.hpp"
 #include "support/processes.hpp"
@@ -36,8 +35,7 @@ class tst_startup : public QObject {
         QVERIFY(xdotool(QStringList{"windowfocus", "--sync", id, "key"} + keys));
     }
 
-    // "Sair" from the menu "Arquivo", answered "Sim": the instance ends
-    // with 0 and gives the tunnel's port back.
+    // "Arquivo" > "Sair" > "Sim": the instance ends with 0, the tunnel's port free.
     static void quit(QProcess& instance) {
         QString const main = window("Kelvra");
         QVERIFY(!main.isEmpty());
@@ -61,13 +59,11 @@ private slots:
         QVERIFY2(x_.is_ready(), qPrintable(x_.error()));
         qputenv("DISPLAY", x_.display().toLocal8Bit());
         qputenv("QT_QPA_PLATFORM", "xcb");
-        // Kelvra draws no OpenGL; the GL driver that Qt would load unloads
-        // at exit with allocations LeakSanitizer cannot attribute.
+        // No GL driver: it leaks at exit where LeakSanitizer cannot attribute it.
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     }
 
-    // A session that does not exist: the error box, no main window, and
-    // status 1 once the box is answered.
+    // An unknown session: the error box, no window, status 1 once answered.
     void unknown_session_shows_the_error_box() {
         kelvra::testing::child_process start;
         start.start(kelvra(), {"--load", "Nenhuma"});
@@ -84,9 +80,8 @@ private slots:
         quit(instance);
     }
 
-    // Automatic opening opens the autostart sessions only. The window would
-    // stay hidden in the tray; this screen has no tray, so it starts
-    // minimized (iconic), where a later bare start brings it up.
+    // Without a tray to hide in, automatic opening starts it iconic; a bare
+    // start brings it up. (Which sessions open is the hand-over test's.)
     void automatic_opening_starts_minimized_without_a_tray() {
         for (auto [name, autostart] :
              {std::pair{"Vendas", true}, {"Caixa", false}, {"estoque", true}})
@@ -95,10 +90,6 @@ private slots:
         instance.start(kelvra(), {"--auto-open-connection"});
         QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(installed_.records.path()).size(),
                                   2, process_timeout_ms);
-        QStringList opened;
-        for (auto const& call : kelvra::testing::take_recorded_launches(installed_.records.path()))
-            opened << call.arguments.value(1);
-        QCOMPARE(opened, (QStringList{"estoque", "Vendas"}));
         QTRY_VERIFY_WITH_TIMEOUT(kelvra::communication::probe_is_running(), process_timeout_ms);
         QString const main = window("Kelvra");
         QVERIFY(!main.isEmpty());

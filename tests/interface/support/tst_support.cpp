@@ -19,8 +19,7 @@ template <class T = QLabel> T* child(QObject* parent, char const* name) {
     return parent->findChild<T*>(QLatin1String(name));
 }
 
-// Notes the text of the message box up in the next event loop, if one is,
-// and closes it.
+// Notes and closes the message box of the next event loop, if there is one.
 void dismiss_next_error(QObject* context, QString* text) {
     QTimer::singleShot(0, context, [text] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))

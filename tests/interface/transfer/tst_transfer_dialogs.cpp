@@ -1,5 +1,3 @@
-// Import and desktop shortcuts, driven through their dialogs offscreen from a
-// temporary installation (the test program copies itself into one).
 #include "interface/sessions/dialog_criar_atalhos.hpp"
 #include "interface/sessions/dialog_importar.hpp"
 #include "interface/widget_testing.hpp"
@@ -58,8 +56,7 @@ private slots:
 
     void init() { log_.clear(); }
 
-    // Nothing checked is refused; each checked session opens a pre-filled
-    // "Nova sessão", and the one cancelled there is skipped.
+    // Nothing checked is refused; each checked one opens "Nova sessão" (cancel skips).
     void import_opens_a_new_session_per_checked_one() {
         dialog_importar dialog(import_file({sample("A"), sample("B"), sample("C")}), nullptr);
         QVERIFY(!dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
@@ -106,8 +103,7 @@ private slots:
         QCOMPARE(log_, (QStringList{question, question}));
     }
 
-    // All entries start checked and a click toggles one; a launcher that
-    // cannot be written is reported and the next one still written.
+    // All start checked; a launcher that cannot be written is reported, the next written.
     void shortcuts_for_the_checked_sessions() {
         QString const desktop = home_.home() + "/Desktop/";
         QVERIFY(QDir().mkpath(desktop + "C.desktop")); // in the way

@@ -99,8 +99,7 @@ private slots:
                               "Importar ...", "Criar atalhos"}));
     }
 
-    // A double click opens through the terminal program; "Sair" is refused
-    // while it runs, and the local server still answers.
+    // A double click opens it; "Sair" is refused while it runs, the server stays.
     void sessions_open_and_quit_waits_for_them() {
         store({"beta", "Alpha"});
         MainWindow w;
