@@ -11,6 +11,10 @@
 
 namespace kelvra::testing {
 
+template <class T = QWidget> T* child(QObject const* parent, QString const& name) {
+    return parent->findChild<T*>(name);
+}
+
 // Runs `act` on the next modal window called `name` (empty: a message box) once
 // it is up, and closes it if `act` failed, so that a failure does not hang.
 inline void on_next_modal(QString const& name, std::function<void(QWidget*)> act) {

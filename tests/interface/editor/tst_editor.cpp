@@ -14,12 +14,9 @@
 
 using kelvra::session;
 using kelvra::interface::sessions::widget_base;
+using kelvra::testing::child;
 
 namespace {
-
-template <class T = QWidget> T* child(QObject const* parent, QString const& name) {
-    return parent->findChild<T*>(name);
-}
 
 // Types nome, host, usuário, caminho, comando, authentication, secret, port.
 void type_into(QWidget* form, QStringList const& v = {"Vendas", "mirtel", "op", "/srv", "menu", "0",

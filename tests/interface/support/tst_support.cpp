@@ -15,10 +15,6 @@ using namespace kelvra::testing;
 
 namespace {
 
-template <class T = QLabel> T* child(QObject* parent, char const* name) {
-    return parent->findChild<T*>(QLatin1String(name));
-}
-
 // Notes and closes the message box of the next event loop, if there is one.
 void dismiss_next_error(QObject* context, QString* text) {
     QTimer::singleShot(0, context, [text] {
@@ -68,10 +64,11 @@ private slots:
         QString error, shown, left_open_with;
         QStringList seen;
         on_next_modal("dialog_suporte", [&](QWidget* d) {
-            seen << child(d, "l_codigo_cliente")->text() << child(d, "l_nome_fantasia")->text()
+            seen << child<QLabel>(d, "l_codigo_cliente")->text()
+                 << child<QLabel>(d, "l_nome_fantasia")->text()
                  << (d->width() < d->sizeHint().width() ? "cut" : "whole")
                  << kelvra::testing::read_by_keyboard(*d).join('|');
-            shown = child(d, "l_codigo")->text();
+            shown = child<QLabel>(d, "l_codigo")->text();
             QString const answer = desk_password(shown);
             auto* animation = d->findChild<QPropertyAnimation*>();
             for (int at : {143999, 144000, renew_first ? 180000 : 0}) {
@@ -83,7 +80,7 @@ private slots:
             dismiss_next_error(d, &error); // if one comes up
             child<QPushButton>(d, "btn_ok")->click();
             if (d->isVisible()) {
-                left_open_with = child(d, "l_codigo")->text();
+                left_open_with = child<QLabel>(d, "l_codigo")->text();
                 static_cast<QDialog*>(d)->reject();
             }
         });
@@ -130,7 +127,8 @@ private slots:
         child<QListWidget>(&window, "lw_sessions")->setCurrentRow(0);
         QString error;
         on_next_modal("dialog_suporte", [&](QWidget* d) {
-            child<QLineEdit>(d, "le_senha")->setText(desk_password(child(d, "l_codigo")->text()));
+            child<QLineEdit>(d, "le_senha")
+                ->setText(desk_password(child<QLabel>(d, "l_codigo")->text()));
             dismiss_next_error(&window, &error); // if one comes up
             child<QPushButton>(d, "btn_ok")->click();
         });

@@ -9,13 +9,10 @@
 
 using namespace kelvra::interface::sessions;
 using kelvra::testing::answer_boxes;
+using kelvra::testing::child;
 using kelvra::testing::on_next_modal;
 
 namespace {
-
-template <class T> T* child(QWidget* w, char const* name) {
-    return w->findChild<T*>(QLatin1String(name));
-}
 
 QString check_states(QListWidget const* list) {
     QString out;

@@ -12,6 +12,7 @@
 #include <tuple>
 
 using kelvra::testing::answer_boxes;
+using kelvra::testing::child;
 using kelvra::ui::MainWindow;
 
 class tst_main_window : public QObject {
@@ -22,15 +23,12 @@ class tst_main_window : public QObject {
     kelvra::testing::isolated_home home_;
     QTemporaryDir records_;
 
-    template <class T> T* find(MainWindow& w, char const* name) {
-        return w.findChild<T*>(QLatin1String(name));
-    }
     // "name=text" of each button, '-' after a hidden one.
     QString buttons(MainWindow& w) {
         QStringList out;
         for (char const* name : {"btn_novo", "btn_configuracoes", "btn_alterar", "btn_excluir",
                                  "btn_exportar", "btn_importar", "btn_criar_atalhos"}) {
-            auto* b = find<QPushButton>(w, name);
+            auto* b = child<QPushButton>(&w, name);
             out << name + ('=' + b->text()) + (b->isVisibleTo(&w) ? "" : "-");
         }
         return out.join(';');
@@ -66,8 +64,8 @@ private slots:
         MainWindow w;
         QCOMPARE(w.objectName() + '=' + w.windowTitle(), "MainWindow=Kelvra");
         QCOMPARE(w.size(), QSize(459, 468));
-        QCOMPARE(find<QGroupBox>(w, "gb_conexoes")->title(), QString("Sessões"));
-        QVERIFY(find<kelvra::ui::widget_session_list>(w, "widget_sessions"));
+        QCOMPARE(child<QGroupBox>(&w, "gb_conexoes")->title(), QString("Sessões"));
+        QVERIFY(child<kelvra::ui::widget_session_list>(&w, "widget_sessions"));
         QCOMPARE(buttons(w), "btn_novo=Novo;btn_configuracoes=Configurações;btn_alterar=Alterar-;"
                              "btn_excluir=Excluir-;btn_exportar=Exportar ...-;"
                              "btn_importar=Importar ...-;btn_criar_atalhos=Criar atalhos-");
@@ -75,7 +73,7 @@ private slots:
         for (QAction const* menu : w.menuBar()->actions())
             menus << menu->text();
         QCOMPARE(menus, (QStringList{"Arquivo", "Preferências", "Ajuda"}));
-        QVERIFY(!find<QPushButton>(w, "btn_exportar")->isEnabled()); // nothing to export
+        QVERIFY(!child<QPushButton>(&w, "btn_exportar")->isEnabled()); // nothing to export
         QCOMPARE(kelvra::testing::read_by_keyboard(w),
                  (QStringList{"Sessões", "Novo", "Configurações"}));
     }
@@ -88,10 +86,10 @@ private slots:
             dialog->findChild<QLineEdit*>()->setText(QDate::currentDate().toString("yyyyMMdd"));
             dialog->findChild<QPushButton*>("btn_ok")->click();
         });
-        find<QPushButton>(w, "btn_configuracoes")->click();
-        QVERIFY(!find<QPushButton>(w, "btn_configuracoes")->isEnabled());
+        child<QPushButton>(&w, "btn_configuracoes")->click();
+        QVERIFY(!child<QPushButton>(&w, "btn_configuracoes")->isEnabled());
         QVERIFY(!buttons(w).contains('-'));
-        auto* list = find<QListWidget>(w, "lw_sessions");
+        auto* list = child<QListWidget>(&w, "lw_sessions");
         list->setCurrentRow(0);
         emit list->itemClicked(list->item(0));
         QCOMPARE(kelvra::testing::read_by_keyboard(w),
@@ -105,7 +103,7 @@ private slots:
         MainWindow w;
         w.show();
         // No current item: no menu, and opening says why.
-        emit find<kelvra::ui::widget_session_list>(w, "widget_sessions")
+        emit child<kelvra::ui::widget_session_list>(&w, "widget_sessions")
             ->customContextMenuRequested(QPoint(5, 5));
         QVERIFY(QApplication::activePopupWidget() == nullptr);
         QStringList boxes;
@@ -113,10 +111,10 @@ private slots:
         w.execute_current_session();
         QCOMPARE(boxes, QStringList{"Executar Sessão|Selecione uma sessão para executar|OK*"});
         QVERIFY(!kelvra::testing::has_recorded_calls(records_.path()));
-        auto* list = find<QListWidget>(w, "lw_sessions");
+        auto* list = child<QListWidget>(&w, "lw_sessions");
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->item(0)->text(), QString("Alpha"));
-        QVERIFY(find<QPushButton>(w, "btn_exportar")->isEnabled());
+        QVERIFY(child<QPushButton>(&w, "btn_exportar")->isEnabled());
         // A refresh replaces the submenu's entries and leaves none behind.
         int const actions = w.findChildren<QAction*>().size();
         w.refresh_sessions();
@@ -130,7 +128,7 @@ private slots:
             qunsetenv("KELVRA_RECORD_HOLD");
         });
         list->setCurrentRow(1);
-        emit find<kelvra::ui::widget_session_list>(w, "widget_sessions")->doubleClicked();
+        emit child<kelvra::ui::widget_session_list>(&w, "widget_sessions")->doubleClicked();
         QTRY_VERIFY_WITH_TIMEOUT(kelvra::testing::has_recorded_calls(records_.path()), 30000);
         QList<QStringList> const calls = kelvra::testing::take_recorded_calls(records_.path());
         QCOMPARE(calls.first().mid(0, 3), (QStringList{"-load", "beta", "-pw"}));
