@@ -25,7 +25,8 @@ private slots:
                                      "btn_cancelar=Cancelar;btn_ok=Ok"
                                   << QStringList{"Senha", "Cancelar", "Ok"};
         QTest::newRow("appearance")
-            << "dialog_aparencia=Aparência" << QStringList{"Tema:", "Ok", "Cancelar"};
+            << "dialog_aparencia=Aparência;l_aparencia=Tema:;btn_ok=Ok;btn_cancelar=Cancelar"
+            << QStringList{"Tema:", "Ok", "Cancelar"};
         QTest::newRow("manuals") << "dialog_manuals=Manuais;"
                                     "groupBox_manual_1=Configuração Servidor Remoto;"
                                     "groupBox_manual_2=Impressão;groupBox_manual_3=Biometria;"

@@ -67,10 +67,8 @@ std::optional<session> press_ok(QWidget& form) {
     QObject::connect(base ? base : child<widget_base>(&form, "session_widget"),
                      &widget_base::ok_clicked, &closer, [&](session s) { got = s; });
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            boxes << box->text();
-            box->done(QMessageBox::Ok);
-        }
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            boxes << box->text(), box->done(QMessageBox::Ok);
     });
     closer.start(0);
     child<QPushButton>(&form, "btn_ok")->click();
