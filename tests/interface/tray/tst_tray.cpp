@@ -27,8 +27,6 @@ public slots:
 
 signals:
     void StatusNotifierItemRegistered(QString const& service);
-    void StatusNotifierItemUnregistered(QString const& service);
-    void StatusNotifierHostRegistered();
 };
 
 // Calls over the session bus while events go on: the tray answers from here.
