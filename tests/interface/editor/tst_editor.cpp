@@ -100,34 +100,24 @@ private slots:
     void form_texts_and_order() {
         widget_base form;
         form.show();
-        QStringList const controls = // in tab order, then the groups
-            QString("le_nome=Nome:;le_host=Host:;le_porta=Porta;le_usuario=Usuário:;"
-                    "cb_aut=Autenticaçao:;le_senha=Senha:;le_key=Chave:;"
-                    "btn_procurar=Procurar;le_caminho=Caminho:;le_comando=Comando:;"
-                    "cb_autostart=Executar automaticamente;"
-                    "cb_maximized=Executar maximizado;cb_impressoras=caixa;"
-                    "le_nome_impressora=Nome:;cb_tipo_impressora=Tipo:;"
-                    "btn_enable_disable=Habilitar;btn_ok=Ok;btn_cancelar=Cancelar;"
-                    "groupBox=Sessão;groupBox_2=Opções")
-                .split(';');
-        QStringList order;
-        for (QString const& pair : controls) {
-            QString const object = pair.section('=', 0, 0);
-            auto* control = QAccessible::queryAccessibleInterface(child(&form, object));
-            // A combo box's own name is its current item.
-            bool const labelled =
-                object.startsWith("le_") || object.startsWith("cb_tipo") || object == "cb_aut";
-            QCOMPARE((labelled ? control->relations(QAccessible::Label).value(0).first : control)
-                         ->text(QAccessible::Name),
-                     pair.section('=', 1));
-            order << object;
-        }
-        QStringList chain;
-        for (QWidget* w = child(&form, "le_nome"); chain.size() < 18; w = w->nextInFocusChain()) {
+        QStringList spoken; // at each Tab stop: the QLabel it is announced with, or its own name
+        for (QWidget* w = child(&form, "le_nome"); spoken.size() < 18; w = w->nextInFocusChain()) {
+            auto* control = QAccessible::queryAccessibleInterface(w);
+            auto* label = control->relations(QAccessible::Label).value(0).first;
             if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().startsWith("qt_"))
-                chain << w->objectName();
+                spoken << w->objectName() + '=' +
+                              (label && qobject_cast<QLabel*>(label->object()) ? label : control)
+                                  ->text(QAccessible::Name);
         }
-        QCOMPARE(chain, order.mid(0, 18));
+        for (char const* group : {"groupBox", "groupBox_2"})
+            spoken << group + ('=' + child<QGroupBox>(&form, group)->title());
+        QCOMPARE(spoken.join(';'),
+                 "le_nome=Nome:;le_host=Host:;le_porta=Porta;le_usuario=Usuário:;"
+                 "cb_aut=Autenticaçao:;le_senha=Senha:;le_key=Chave:;btn_procurar=Procurar;"
+                 "le_caminho=Caminho:;le_comando=Comando:;cb_autostart=Executar automaticamente;"
+                 "cb_maximized=Executar maximizado;cb_impressoras=caixa;le_nome_impressora=Nome:;"
+                 "cb_tipo_impressora=Tipo:;btn_enable_disable=Habilitar;btn_ok=Ok;"
+                 "btn_cancelar=Cancelar;groupBox=Sessão;groupBox_2=Opções");
         QVERIFY(child<QPushButton>(&form, "btn_ok")->isDefault());
 
         auto* aut = child<QComboBox>(&form, "cb_aut");
