@@ -81,15 +81,14 @@ class tst_editor : public QObject {
     Q_OBJECT
 
     kelvra::testing::isolated_home home_;
-    std::optional<kelvra::testing::machine_identity> identity_;
+    kelvra::testing::machine_identity identity_;
     std::optional<kelvra::testing::cups_server> cups_;
     QString const sessions_ = QCoreApplication::applicationDirPath() + "/../var/sessions";
     brano::core::v6::result::stack status_;
 
 private slots:
     void initTestCase() {
-        identity_.emplace();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
         cups_.emplace();
         QVERIFY2(cups_->error().isEmpty(), qPrintable(cups_->error()));
         QVERIFY(!widget_base().findChild<QWidget*>("base_impressora")->isEnabled()); // no printer

@@ -5,8 +5,6 @@
 #include "sessions/session_transfer.hpp"
 #include "support/machine_identity.hpp"
 
-#include <memory>
-
 using namespace kelvra::interface::sessions;
 using kelvra::testing::answer_boxes;
 using kelvra::testing::child;
@@ -35,8 +33,8 @@ kelvra::session sample(QString const& name) {
 class tst_transfer_dialogs : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<kelvra::testing::machine_identity> identity_;
     kelvra::testing::isolated_home home_;
+    kelvra::testing::machine_identity identity_;
     QTemporaryDir dir_;
     QStringList log_;
 
@@ -46,10 +44,7 @@ class tst_transfer_dialogs : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        identity_ = std::make_unique<kelvra::testing::machine_identity>();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
-    }
+    void initTestCase() { QVERIFY2(identity_.is_ready(), qPrintable(identity_.error())); }
 
     void init() { log_.clear(); }
 

@@ -8,7 +8,6 @@
 #include "support/machine_identity.hpp"
 #include "support/recorded_calls.hpp"
 
-#include <memory>
 #include <tuple>
 
 using kelvra::testing::answer_boxes;
@@ -19,8 +18,8 @@ class tst_main_window : public QObject {
     Q_OBJECT
 
     QString const root_ = QCoreApplication::applicationDirPath() + "/..";
-    std::unique_ptr<kelvra::testing::machine_identity> identity_;
     kelvra::testing::isolated_home home_;
+    kelvra::testing::machine_identity identity_;
     QTemporaryDir records_;
 
     // "name=text" of each button, '-' after a hidden one.
@@ -51,8 +50,7 @@ class tst_main_window : public QObject {
 
 private slots:
     void initTestCase() {
-        identity_ = std::make_unique<kelvra::testing::machine_identity>();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
         qputenv("KELVRA_RECORD_DIR", records_.path().toLocal8Bit());
         QVERIFY(QFile::copy(KELVRA_RECORDING_PUTTY, root_ + "/libexec/putty"));
         QVERIFY(kelvra::communication::server::instance().start_listening());
