@@ -29,10 +29,9 @@ QString report(core::result::stack const& status) {
         return {};
     auto const& item = *status.begin();
     QString text = QString("%1 %2").arg(item.get_category().name()).arg(item.get_code());
-    for (auto const& a : item.get_argument_range()) {
+    for (auto const& a : item.get_argument_range())
         if (a.get_name() != "description")
             text += QString(" %1=%2").arg(a.get_name().c_str(), a.get_value().c_str());
-    }
     return text;
 }
 

@@ -39,15 +39,11 @@ private slots:
     void forms() {
         QFETCH(QString, texts);
         QString const form = texts.section('=', 0, 0);
-        std::unique_ptr<QDialog> dialog;
-        if (form == "dialog_configuracoes")
-            dialog = std::make_unique<preferences::dialog_configuracoes>(nullptr);
-        else if (form == "dialog_aparencia")
-            dialog = std::make_unique<preferences::dialog_aparencia>(QString(), nullptr);
-        else if (form == "dialog_manuals")
-            dialog = std::make_unique<help::dialog_manuals>(nullptr);
-        else
-            dialog = std::make_unique<help::about>(nullptr);
+        std::unique_ptr<QDialog> const dialog(
+            form == "dialog_configuracoes" ? new preferences::dialog_configuracoes(nullptr)
+            : form == "dialog_aparencia"   ? new preferences::dialog_aparencia(QString(), nullptr)
+            : form == "dialog_manuals" ? static_cast<QDialog*>(new help::dialog_manuals(nullptr))
+                                       : new help::about(nullptr));
         QVERIFY(!dialog->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
         QVERIFY(form != "about" || dialog->minimumSize() == dialog->maximumSize());
         QStringList seen;

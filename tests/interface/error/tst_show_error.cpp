@@ -13,12 +13,11 @@ namespace {
 
 // Code 2 carries markup; codes past 2 have no message.
 class test_category final : public result::category {
-public:
     char const* name() const noexcept override { return "kelvra-teste"; }
     char const* message(int code) const override {
-        static char const* const messages[] = {"Primeira falha",
-                                               "Falha em <i>arquivo</i> &amp; pasta"};
-        return code == 1 || code == 2 ? messages[code - 1] : nullptr;
+        return code == 1   ? "Primeira falha"
+               : code == 2 ? "Falha em <i>arquivo</i> &amp; pasta"
+                           : nullptr;
     }
 } const category;
 
