@@ -18,8 +18,6 @@ class tst_startup : public QObject {
     kelvra::testing::kelvra_installation installed_{KELVRA_EXECUTABLE, KELVRA_RECORDING_PUTTY};
     kelvra::testing::xvfb x_;
 
-    QString kelvra() const { return installed_.kelvra(); }
-
     // The one mapped window titled `title`, once it is there.
     static QString window(QString const& title) {
         QStringList ids;
@@ -66,13 +64,14 @@ private slots:
     // An unknown session: the error box, no window, status 1 once answered.
     void error_box_then_bare_start() {
         kelvra::testing::child_process start;
-        start.start(kelvra(), {"--load", "Nenhuma"});
+        start.start(installed_.kelvra(), {"--load", "Nenhuma"});
         QVERIFY(!window("Error").isEmpty());
         QCOMPARE(visible_windows("Kelvra"), QStringList());
         type("Error", {"Return"});
         QVERIFY(start.waitForFinished(process_timeout_ms));
         QCOMPARE(start.exitCode(), 1);
-        start.start(kelvra(), QStringList()); // a bare start shows the window until "Sair"
+        start.start(installed_.kelvra(),
+                    QStringList()); // a bare start shows the window until "Sair"
         quit(start);
     }
 
@@ -83,7 +82,7 @@ private slots:
              {std::pair{"Vendas", true}, {"Caixa", false}, {"estoque", true}})
             QVERIFY(installed_.save(name, autostart));
         kelvra::testing::child_process instance;
-        instance.start(kelvra(), {"--auto-open-connection"});
+        instance.start(installed_.kelvra(), {"--auto-open-connection"});
         QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(installed_.records.path()).size(),
                                   2, process_timeout_ms);
         QTRY_VERIFY_WITH_TIMEOUT(kelvra::communication::probe_is_running(), process_timeout_ms);
@@ -93,7 +92,7 @@ private slots:
         auto const hints = kelvra::testing::run_program(
             "xprop", {"-display", qEnvironmentVariable("DISPLAY"), "-id", main, "WM_HINTS"});
         QVERIFY2(hints.out.contains("Iconic"), hints.out.constData());
-        QCOMPARE(kelvra::testing::run_program(kelvra(), {}).code, 0);
+        QCOMPARE(kelvra::testing::run_program(installed_.kelvra(), {}).code, 0);
         QVERIFY(!window("Kelvra").isEmpty());
         quit(instance);
     }
