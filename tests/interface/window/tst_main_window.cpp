@@ -56,8 +56,8 @@ private slots:
         QVERIFY(kelvra::communication::server::instance().start_listening());
     }
 
-    // The form's names, texts and the restricted mode it starts in.
-    void form_starts_restricted() {
+    // The form's names and texts; restricted until today's settings password.
+    void restricted_until_the_settings_password() {
         store({});
         MainWindow w;
         QCOMPARE(w.objectName() + '=' + w.windowTitle(), "MainWindow=Kelvra");
@@ -74,12 +74,8 @@ private slots:
         QVERIFY(!child<QPushButton>(&w, "btn_exportar")->isEnabled()); // nothing to export
         QCOMPARE(kelvra::testing::read_by_keyboard(w),
                  (QStringList{"Sessões", "Novo", "Configurações"}));
-    }
-
-    void settings_password_unlocks() {
         store({"Vendas"});
-        MainWindow w;
-        w.show();
+        w.refresh_sessions();
         kelvra::testing::on_next_modal("dialog_configuracoes", [](QWidget* dialog) {
             dialog->findChild<QLineEdit*>()->setText(QDate::currentDate().toString("yyyyMMdd"));
             dialog->findChild<QPushButton*>("btn_ok")->click();
