@@ -21,9 +21,8 @@ inline void on_next_modal(QString const& name, std::function<void(QWidget*)> act
     QTimer::singleShot(0, [name, act] {
         QWidget* w = QApplication::activeModalWidget();
         if (w == nullptr ||
-            (name.isEmpty() ? !qobject_cast<QMessageBox*>(w) : w->objectName() != name)) {
-            return on_next_modal(name, act);
-        }
+            (name.isEmpty() ? !qobject_cast<QMessageBox*>(w) : w->objectName() != name))
+            return on_next_modal(name, act); // not up yet
         act(w);
         if (QTest::currentTestFailed())
             static_cast<QDialog*>(w)->done(QDialog::Rejected);
