@@ -54,17 +54,14 @@ QString describe(QDBusArgument const& node) {
     }
     node.endArray();
     node.endStructure();
-    if (id == 0)
-        return children.join('|');
-    if (properties.value("type") == "separator")
-        return "-";
-    QString text = properties.value("label").toString();
-    menu_ids[text] = id;
-    if (!properties.value("enabled", true).toBool())
-        text += '!';
-    if (properties.value("children-display") == "submenu")
-        text += '[' + children.join('|') + ']';
-    return text;
+    QString const label = properties.value("label").toString();
+    menu_ids[label] = id;
+    bool const submenu = properties.value("children-display") == "submenu";
+    return id == 0 ? children.join('|')
+           : properties.value("type") == "separator"
+               ? "-"
+               : label + (properties.value("enabled", true).toBool() ? "" : "!") +
+                     (submenu ? '[' + children.join('|') + ']' : QString());
 }
 
 } // namespace
