@@ -1,6 +1,7 @@
 #pragma once
 // Modal windows answered from the test, and the installed tests' main().
 #include "interface/resources.hpp"
+#include "support/keyboard.hpp"
 #include "support/test_environment.hpp"
 
 #include <QtTest>

@@ -1,13 +1,9 @@
 #include "interface/preferences/appearance.hpp"
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/style.hpp"
-#include "interface/resources.hpp"
-#include "support/test_environment.hpp"
+#include "interface/widget_testing.hpp"
 
 #include <brano/core/v6/converter.hpp>
-
-#include <QtTest>
-#include <QtWidgets>
 
 #include <array>
 #include <csignal>

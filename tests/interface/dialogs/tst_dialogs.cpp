@@ -3,12 +3,9 @@
 #include "interface/help/dialog_manuals.hpp"
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/dialog_configuracoes.hpp"
-#include "support/keyboard.hpp"
+#include "interface/widget_testing.hpp"
 
 #include <brano/core/v6/converter.hpp>
-
-#include <QtTest>
-#include <QtWidgets>
 
 namespace core = brano::core::v6;
 using namespace kelvra::interface;

@@ -1,10 +1,5 @@
 #include "interface/show_error.hpp"
-#include "support/keyboard.hpp"
-
-#include <QtTest>
-#include <QtWidgets>
-
-#include <functional>
+#include "interface/widget_testing.hpp"
 
 namespace result = brano::core::v6::result;
 using kelvra::interface::show_error;
