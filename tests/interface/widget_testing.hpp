@@ -1,7 +1,12 @@
 #pragma once
-// Modal windows answered from the test, and the installed tests' main().
+// What the widget tests share: their support headers, modal windows answered
+// from the test, and the installed tests' main().
 #include "interface/resources.hpp"
+#include "sessions/session_store.hpp"
 #include "support/keyboard.hpp"
+#include "support/machine_identity.hpp"
+#include "support/processes.hpp"
+#include "support/recorded_calls.hpp"
 #include "support/test_environment.hpp"
 
 #include <QtTest>

@@ -3,9 +3,7 @@
 #include "interface/sessions/widget_base.hpp"
 #include "interface/widget_testing.hpp"
 #include "sessions/putty_session_path.hpp"
-#include "sessions/session_store.hpp"
 #include "support/cups_server.hpp"
-#include "support/machine_identity.hpp"
 
 #include <sys/mount.h>
 

@@ -5,9 +5,6 @@
 #include "interface/support/dialog_suporte.hpp"
 #include "interface/ui/main_window.hpp"
 #include "interface/widget_testing.hpp"
-#include "support/machine_identity.hpp"
-#include "support/processes.hpp"
-#include "support/recorded_calls.hpp"
 
 using kelvra::interface::support::dialog_suporte;
 using namespace kelvra::testing;

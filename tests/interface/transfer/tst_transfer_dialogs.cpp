@@ -1,9 +1,7 @@
 #include "interface/sessions/dialog_criar_atalhos.hpp"
 #include "interface/sessions/dialog_importar.hpp"
 #include "interface/widget_testing.hpp"
-#include "sessions/session_store.hpp"
 #include "sessions/session_transfer.hpp"
-#include "support/machine_identity.hpp"
 
 using namespace kelvra::interface::sessions;
 using kelvra::testing::answer_boxes;

@@ -1,6 +1,5 @@
 #include "interface/ui/main_window.hpp"
 #include "interface/widget_testing.hpp"
-#include "sessions/session_store.hpp"
 
 #include <QtDBus>
 

@@ -3,9 +3,6 @@
 #include "interface/ui/main_window.hpp"
 #include "interface/ui/widget_session_list.hpp"
 #include "interface/widget_testing.hpp"
-#include "sessions/session_store.hpp"
-#include "support/machine_identity.hpp"
-#include "support/recorded_calls.hpp"
 
 #include <tuple>
 
