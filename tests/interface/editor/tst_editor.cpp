@@ -12,7 +12,7 @@
 
 using kelvra::session;
 using kelvra::interface::sessions::widget_base;
-using kelvra::testing::child;
+using namespace kelvra::testing;
 
 namespace {
 
@@ -48,8 +48,7 @@ QString shown_printer(QWidget const& form) {
 QString opened(QString const& text) {
     brano::core::v6::result::stack status;
     auto const clear = kelvra::crypto::decrypt_session_key(
-        text.toStdString(),
-        kelvra::testing::machine_identity::key_for(QCoreApplication::applicationFilePath()),
+        text.toStdString(), machine_identity::key_for(QCoreApplication::applicationFilePath()),
         status);
     return QString::fromStdString(clear.secret.to_string() + '|' + clear.command + '|' +
                                   clear.path);
@@ -78,9 +77,9 @@ std::optional<session> press_ok(QWidget& form) {
 class tst_editor : public QObject {
     Q_OBJECT
 
-    kelvra::testing::isolated_home home_;
-    kelvra::testing::machine_identity identity_;
-    std::optional<kelvra::testing::cups_server> cups_;
+    isolated_home home_;
+    machine_identity identity_;
+    std::optional<cups_server> cups_;
     QString const sessions_ = QCoreApplication::applicationDirPath() + "/../var/sessions";
     brano::core::v6::result::stack status_;
 
@@ -225,7 +224,7 @@ private slots:
         session const old = press_ok(blank).value();
         kelvra::save_session(old, status_);
         QString const profiles = QFileInfo(kelvra::putty_session_path(old.nome)).path();
-        QVERIFY(kelvra::testing::write_file(kelvra::putty_session_path(old.nome), {}));
+        QVERIFY(write_file(kelvra::putty_session_path(old.nome), {}));
         auto read_only = [](QString const& folder, bool on) {
             QByteArray const path = QFile::encodeName(folder);
             return on ? ::mount(path, path, nullptr, MS_BIND, nullptr) == 0 &&

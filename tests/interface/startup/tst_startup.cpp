@@ -8,15 +8,13 @@
 
 #include <QTest>
 
-using kelvra::testing::process_timeout_ms;
-using kelvra::testing::visible_windows;
-using kelvra::testing::xdotool;
+using namespace kelvra::testing;
 
 class tst_startup : public QObject {
     Q_OBJECT
 
-    kelvra::testing::kelvra_installation installed_{KELVRA_EXECUTABLE, KELVRA_RECORDING_PUTTY};
-    kelvra::testing::xvfb x_;
+    kelvra_installation installed_{KELVRA_EXECUTABLE, KELVRA_RECORDING_PUTTY};
+    xvfb x_;
 
     // The one mapped window titled `title`, once it is there.
     static QString window(QString const& title) {
@@ -39,15 +37,15 @@ class tst_startup : public QObject {
         QVERIFY(!main.isEmpty());
         // "Arquivo" is the first menu of the bar, at the window's top left.
         QVERIFY(xdotool({"mousemove", "--window", main, "20", "10", "click", "1"}));
-        QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::visible_windows_of(instance.processId()).size(),
-                                  2, process_timeout_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(visible_windows_of(instance.processId()).size(), 2,
+                                  process_timeout_ms);
         // The open menu takes the keys: "Novo", "Sair".
         QVERIFY(xdotool({"key", "Down", "Down", "Return"}));
         type("Encerrar Kelvra", {"Tab", "space"}); // "Nao" is the default: over to "Sim"
         QVERIFY(instance.waitForFinished(process_timeout_ms));
         QVERIFY2(instance.exitStatus() == QProcess::NormalExit && instance.exitCode() == 0,
                  instance.readAllStandardError().constData());
-        QCOMPARE(kelvra::testing::port_taken(59565), QString());
+        QCOMPARE(port_taken(59565), QString());
     }
 
 private slots:
@@ -63,7 +61,7 @@ private slots:
 
     // An unknown session: the error box, no window, status 1 once answered.
     void error_box_then_bare_start() {
-        kelvra::testing::child_process start;
+        child_process start;
         start.start(installed_.kelvra(), {"--load", "Nenhuma"});
         QVERIFY(!window("Error").isEmpty());
         QCOMPARE(visible_windows("Kelvra"), QStringList());
@@ -81,18 +79,18 @@ private slots:
         for (auto [name, autostart] :
              {std::pair{"Vendas", true}, {"Caixa", false}, {"estoque", true}})
             QVERIFY(installed_.save(name, autostart));
-        kelvra::testing::child_process instance;
+        child_process instance;
         instance.start(installed_.kelvra(), {"--auto-open-connection"});
-        QTRY_COMPARE_WITH_TIMEOUT(kelvra::testing::recorded_calls(installed_.records.path()).size(),
-                                  2, process_timeout_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded_calls(installed_.records.path()).size(), 2,
+                                  process_timeout_ms);
         QTRY_VERIFY_WITH_TIMEOUT(kelvra::communication::probe_is_running(), process_timeout_ms);
         QString const main = window("Kelvra");
         QVERIFY(!main.isEmpty());
         // No window manager here to iconify it: the request is in its hints.
-        auto const hints = kelvra::testing::run_program(
+        auto const hints = run_program(
             "xprop", {"-display", qEnvironmentVariable("DISPLAY"), "-id", main, "WM_HINTS"});
         QVERIFY2(hints.out.contains("Iconic"), hints.out.constData());
-        QCOMPARE(kelvra::testing::run_program(installed_.kelvra(), {}).code, 0);
+        QCOMPARE(run_program(installed_.kelvra(), {}).code, 0);
         QVERIFY(!window("Kelvra").isEmpty());
         quit(instance);
     }

@@ -63,7 +63,7 @@ private slots:
             seen << child<QLabel>(d, "l_codigo_cliente")->text()
                  << child<QLabel>(d, "l_nome_fantasia")->text()
                  << (d->width() < d->sizeHint().width() ? "cut" : "whole")
-                 << kelvra::testing::read_by_keyboard(*d).join('|');
+                 << read_by_keyboard(*d).join('|');
             shown = child<QLabel>(d, "l_codigo")->text();
             QString const answer = desk_password(shown);
             auto* animation = d->findChild<QPropertyAnimation*>();

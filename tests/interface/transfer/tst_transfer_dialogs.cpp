@@ -4,9 +4,7 @@
 #include "sessions/session_transfer.hpp"
 
 using namespace kelvra::interface::sessions;
-using kelvra::testing::answer_boxes;
-using kelvra::testing::child;
-using kelvra::testing::on_next_modal;
+using namespace kelvra::testing;
 
 namespace {
 
@@ -31,14 +29,14 @@ kelvra::session sample(QString const& name) {
 class tst_transfer_dialogs : public QObject {
     Q_OBJECT
 
-    kelvra::testing::isolated_home home_;
-    kelvra::testing::machine_identity identity_;
+    isolated_home home_;
+    machine_identity identity_;
     QTemporaryDir dir_;
     QStringList log_;
 
     QString import_file(QVector<kelvra::session> const& sessions) {
         QString const file = dir_.filePath("import.json");
-        return kelvra::testing::write_file(file, kelvra::export_document(sessions)) ? file : "";
+        return write_file(file, kelvra::export_document(sessions)) ? file : "";
     }
 
 private slots:

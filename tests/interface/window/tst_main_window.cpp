@@ -6,16 +6,15 @@
 
 #include <tuple>
 
-using kelvra::testing::answer_boxes;
-using kelvra::testing::child;
+using namespace kelvra::testing;
 using kelvra::ui::MainWindow;
 
 class tst_main_window : public QObject {
     Q_OBJECT
 
     QString const root_ = QCoreApplication::applicationDirPath() + "/..";
-    kelvra::testing::isolated_home home_;
-    kelvra::testing::machine_identity identity_;
+    isolated_home home_;
+    machine_identity identity_;
     QTemporaryDir records_;
 
     // "name=text" of each button, '-' after a hidden one.
@@ -36,8 +35,8 @@ class tst_main_window : public QObject {
             s.id = QUuid::createUuid().toString();
             std::tie(s.nome, s.host, s.porta, s.usuario, s.caminho, s.comando) =
                 std::tuple{name, "mirtel", 22, "op", "/srv", "menu"};
-            s.key = kelvra::testing::machine_identity::session_key_text(
-                QCoreApplication::applicationFilePath(), "s3nh@", s.comando, s.caminho);
+            s.key = machine_identity::session_key_text(QCoreApplication::applicationFilePath(),
+                                                       "s3nh@", s.comando, s.caminho);
             brano::core::v6::result::stack status;
             kelvra::save_session(s, status);
             QVERIFY(!status.has_failed());
@@ -68,11 +67,10 @@ private slots:
             menus << menu->text();
         QCOMPARE(menus, (QStringList{"Arquivo", "Preferências", "Ajuda"}));
         QVERIFY(!child<QPushButton>(&w, "btn_exportar")->isEnabled()); // nothing to export
-        QCOMPARE(kelvra::testing::read_by_keyboard(w),
-                 (QStringList{"Sessões", "Novo", "Configurações"}));
+        QCOMPARE(read_by_keyboard(w), (QStringList{"Sessões", "Novo", "Configurações"}));
         store({"Vendas"});
         w.refresh_sessions();
-        kelvra::testing::on_next_modal("dialog_configuracoes", [](QWidget* dialog) {
+        on_next_modal("dialog_configuracoes", [](QWidget* dialog) {
             dialog->findChild<QLineEdit*>()->setText(QDate::currentDate().toString("yyyyMMdd"));
             dialog->findChild<QPushButton*>("btn_ok")->click();
         });
@@ -82,7 +80,7 @@ private slots:
         auto* list = child<QListWidget>(&w, "lw_sessions");
         list->setCurrentRow(0);
         emit list->itemClicked(list->item(0));
-        QCOMPARE(kelvra::testing::read_by_keyboard(w),
+        QCOMPARE(read_by_keyboard(w),
                  (QStringList{"Sessões", "Novo", "Alterar", "Excluir", "Exportar ...",
                               "Importar ...", "Criar atalhos"}));
     }
@@ -100,7 +98,7 @@ private slots:
         answer_boxes({"OK"}, &boxes);
         w.execute_current_session();
         QCOMPARE(boxes, QStringList{"Executar Sessão|Selecione uma sessão para executar|OK*"});
-        QVERIFY(!kelvra::testing::has_recorded_calls(records_.path()));
+        QVERIFY(!has_recorded_calls(records_.path()));
         auto* list = child<QListWidget>(&w, "lw_sessions");
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->item(0)->text(), QString("Alpha"));
@@ -111,13 +109,13 @@ private slots:
         QCOMPARE(w.findChildren<QAction*>().size(), actions);
 
         QString const hold = records_.filePath("hold");
-        QVERIFY(kelvra::testing::write_file(hold, {}));
+        QVERIFY(write_file(hold, {}));
         qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
         auto release = qScopeGuard([&] { QFile::remove(hold), qunsetenv("KELVRA_RECORD_HOLD"); });
         list->setCurrentRow(1);
         emit child<kelvra::ui::widget_session_list>(&w, "widget_sessions")->doubleClicked();
-        QTRY_VERIFY_WITH_TIMEOUT(kelvra::testing::has_recorded_calls(records_.path()), 30000);
-        QList<QStringList> const calls = kelvra::testing::take_recorded_calls(records_.path());
+        QTRY_VERIFY_WITH_TIMEOUT(has_recorded_calls(records_.path()), 30000);
+        QList<QStringList> const calls = take_recorded_calls(records_.path());
         QCOMPARE(calls.first().mid(0, 3), (QStringList{"-load", "beta", "-pw"}));
         QVERIFY(kelvra::manager::instance().has_running());
 
