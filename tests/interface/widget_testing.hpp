@@ -2,6 +2,7 @@
 // What the widget tests share: their support headers, modal windows answered
 // from the test, and the installed tests' main().
 #include "interface/resources.hpp"
+#include "interface/ui/main_window.hpp"
 #include "sessions/session_store.hpp"
 #include "support/keyboard.hpp"
 #include "support/machine_identity.hpp"

@@ -3,7 +3,6 @@
 #include "core/installation_config.hpp"
 #include "crypto/session_key.hpp"
 #include "interface/support/dialog_suporte.hpp"
-#include "interface/ui/main_window.hpp"
 #include "interface/widget_testing.hpp"
 
 using kelvra::interface::support::dialog_suporte;

@@ -1,16 +1,12 @@
-#include "interface/ui/main_window.hpp"
 #include "interface/widget_testing.hpp"
 
 #include <QtDBus>
-
-using kelvra::ui::MainWindow;
 
 namespace {
 
 QString const watcher_service = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-// The desktop's side of the tray, answering from a thread of its own as another
-// program would while the window's thread waits for it.
+// The desktop's tray watcher, answering from its own thread as another program would.
 class status_notifier_watcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -75,7 +71,6 @@ class tst_tray : public QObject {
     QStringList items_; // as registered with the watcher
     kelvra::testing::isolated_home home_;
 
-    // A store with these sessions, for a window whose icon registers anew.
     void store(QStringList const& names) {
         items_.clear();
         QDir(QCoreApplication::applicationDirPath() + "/../var/sessions").removeRecursively();
@@ -129,12 +124,11 @@ private slots:
             << QStringList{"beta", "Alpha"} << "Sessões[Alpha|beta]|Atualizar!|Maximizar|-|Sair";
     }
 
-    // After a tray restart the icon registers anew, with the same menu, whose
-    // "Maximizar" and a click on the icon show the window.
+    // After a tray restart: the same menu; "Maximizar" and a click show the window.
     void menu() {
         QFETCH(QStringList, sessions);
         store(sessions);
-        MainWindow w;
+        kelvra::ui::MainWindow w;
         QTRY_COMPARE_WITH_TIMEOUT(items_.size(), 1, 30000);
         QTEST(layout(), "menu");
         QVERIFY(watcher_bus_.unregisterService(watcher_service));

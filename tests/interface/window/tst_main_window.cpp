@@ -1,6 +1,5 @@
 #include "communication/server.hpp"
 #include "connections/manager.hpp"
-#include "interface/ui/main_window.hpp"
 #include "interface/ui/widget_session_list.hpp"
 #include "interface/widget_testing.hpp"
 
