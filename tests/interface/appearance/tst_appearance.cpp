@@ -1,22 +1,11 @@
-// The look: etc/interface.json, the style sheets in the resources, and the
-// "Aparência" dialog.
 #include "interface/preferences/appearance.hpp"
 #include "interface/preferences/dialog_aparencia.hpp"
 #include "interface/preferences/style.hpp"
-#include "interface/resources.hpp"
-#include "support/test_environment.hpp"
+#include "interface/widget_testing.hpp"
 
 #include <brano/core/v6/converter.hpp>
 
-#include <QApplication>
-#include <QComboBox>
-#include <QImage>
-#include <QLabel>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QTest>
-
+#include <array>
 #include <csignal>
 #include <optional>
 
@@ -31,19 +20,15 @@ using prefs::theme;
 
 namespace {
 
-// "category code name=value ..." of the first item, without the conversion
-// category's own description; empty for a success.
+// "category code name=value ..." of the first item (no description), or empty.
 QString report(core::result::stack const& status) {
-    if (!status.has_failed()) {
+    if (!status.has_failed())
         return {};
-    }
     auto const& item = *status.begin();
     QString text = QString("%1 %2").arg(item.get_category().name()).arg(item.get_code());
-    for (auto const& a : item.get_argument_range()) {
-        if (a.get_name() != "description") {
+    for (auto const& a : item.get_argument_range())
+        if (a.get_name() != "description")
             text += QString(" %1=%2").arg(a.get_name().c_str(), a.get_value().c_str());
-        }
-    }
     return text;
 }
 
@@ -108,17 +93,14 @@ private slots:
     }
 
     void read_only_file_fails() {
-        // A read-only file fails both, though the folder would let a new
-        // file replace it: a read-only bind mount (modes do not stop root),
-        // in a mount namespace of the test's own.
+        // Read-only though the folder is writable (a bind mount: modes do not stop root).
         QVERIFY(root_->write("etc/interface.json", stored("dark")));
         QByteArray const path = QFile::encodeName(file());
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(path, path, nullptr, MS_BIND, nullptr) != 0 ||
-            ::mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            ::mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
             QSKIP("needs root");
-        }
         auto writable = qScopeGuard([&] { ::umount2(path, MNT_DETACH); });
         theme value = theme::light;
         QCOMPARE(load(value), cannot_open);
@@ -144,23 +126,19 @@ private slots:
     }
 
     // Both sheets are compiled in, with every image they name.
-    void resources_data() {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("light") << prefs::light_style_path;
-        QTest::newRow("dark") << prefs::dark_style_path;
-    }
     void resources() {
-        QFETCH(QString, path);
-        QString const text = QString::fromUtf8(read_file(path));
-        int images = 0;
-        for (auto it = QRegularExpression("url\\(\"(:[^\"]+)\"\\)").globalMatch(text); it.hasNext();
-             ++images) {
-            QString const image = it.next().captured(1);
-            QVERIFY2(!QImage(image).isNull(), qPrintable(image));
+        for (char const* path : {prefs::light_style_path, prefs::dark_style_path}) {
+            int images = 0;
+            auto it = QRegularExpression("url\\(\"(:[^\"]+)\"\\)")
+                          .globalMatch(QString::fromUtf8(read_file(path)));
+            for (; it.hasNext(); ++images) {
+                QString const image = it.next().captured(1);
+                QVERIFY2(!QImage(image).isNull(), qPrintable(image));
+            }
+            QVERIFY(images > 20);
         }
-        QVERIFY(images > 20);
-        QCOMPARE(QImage(":/resources/icon.ico").size(), QSize(256, 256));
-        QCOMPARE(QImage(":/resources/copy.png").size(), QSize(32, 32));
+        QVERIFY(!QImage(":/resources/icon.ico").isNull() &&
+                !QImage(":/resources/copy.png").isNull());
     }
 
     // A sheet that cannot be read leaves the one in force.
@@ -174,39 +152,30 @@ private slots:
         QCOMPARE(qApp->styleSheet(), "QLabel {}");
     }
 
+    // Its other texts are in the dialogs test.
     void form() {
         prefs::dialog_aparencia dialog(root_->bin(), nullptr);
-        auto* label = dialog.findChild<QLabel*>("l_aparencia");
         auto* combo = dialog.findChild<QComboBox*>("cb_tipo_aparencia");
         auto* ok = dialog.findChild<QPushButton*>("btn_ok");
-        auto* cancel = dialog.findChild<QPushButton*>("btn_cancelar");
-        QVERIFY(label && combo && ok && cancel);
-        QCOMPARE(QStringList({dialog.objectName(), dialog.windowTitle(), label->text(),
-                              combo->itemText(0), combo->itemText(1), combo->itemText(2),
-                              ok->text(), cancel->text()}),
-                 QStringList({"dialog_aparencia", "Aparência", "Tema:", "Claro", "Escuro",
-                              "Definido pelo sistema", "Ok", "Cancelar"}));
-        QCOMPARE(combo->count(), 3);
+        QCOMPARE(QStringList({combo->itemText(0), combo->itemText(1), combo->itemText(2),
+                              QString::number(combo->count())}),
+                 QStringList({"Claro", "Escuro", "Definido pelo sistema", "3"}));
         QCOMPARE(dialog.size(), QSize(201, 78));
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
         QVERIFY(ok->isDefault() && ok->autoDefault());
     }
 
-    // Each item applies its sheet and replaces the whole file; "Cancelar"
-    // (Escape) changes nothing.
+    // Each item applies its sheet and replaces the file; Escape changes nothing.
     void choosing_data() {
-        QTest::addColumn<int>("item");
-        QTest::addColumn<QString>("sheet");
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("Claro") << 0 << prefs::light_style_path << stored("light");
-        QTest::newRow("Escuro") << 1 << prefs::dark_style_path << stored("dark");
-        QTest::newRow("Definido pelo sistema")
-            << 2 << prefs::dark_style_path << stored("autodetect");
+        QTest::addColumn<int>("item"); // the system's choice applies the dark sheet here
+        QTest::newRow("Claro") << 0;
+        QTest::newRow("Escuro") << 1;
+        QTest::newRow("Definido pelo sistema") << 2;
     }
     void choosing() {
         QFETCH(int, item);
-        QFETCH(QString, sheet);
-        QFETCH(QByteArray, content);
+        char const* const sheet = item == 0 ? prefs::light_style_path : prefs::dark_style_path;
+        QByteArray const content = stored(std::array{"light", "dark", "autodetect"}[item]);
         QByteArray const old = "{\"aparencia\": \"light\", \"a\": 1}";
         QVERIFY(root_->write("etc/interface.json", old));
         prefs::current_theme() = theme(2 - item);

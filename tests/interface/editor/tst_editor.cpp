@@ -1,24 +1,9 @@
 #include "crypto/session_key.hpp"
-#include "interface/resources.hpp"
 #include "interface/sessions/dialog_alterar.hpp"
 #include "interface/sessions/widget_base.hpp"
+#include "interface/widget_testing.hpp"
 #include "sessions/putty_session_path.hpp"
-#include "sessions/session_store.hpp"
 #include "support/cups_server.hpp"
-#include "support/machine_identity.hpp"
-#include "support/test_environment.hpp"
-
-#include <QAccessible>
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScopeGuard>
-#include <QSpinBox>
-#include <QTest>
-#include <QTimer>
 
 #include <sys/mount.h>
 
@@ -27,38 +12,25 @@
 
 using kelvra::session;
 using kelvra::interface::sessions::widget_base;
+using namespace kelvra::testing;
 
 namespace {
 
-template <class T = QWidget> T* child(QObject const* parent, QString const& name) {
-    return parent->findChild<T*>(name);
-}
-
-struct form_values {
-    QString nome = "Vendas", host = "mirtel", usuario = "op", caminho = "/srv", comando = "menu";
-    int aut = 0;
-    QString secret = "s3nh@";
-    int porta = 22;
-};
-
-void type_into(QWidget* form, form_values const& v) {
-    for (auto [name, text] : {std::pair{"le_nome", v.nome},
-                              {"le_host", v.host},
-                              {"le_usuario", v.usuario},
-                              {"le_caminho", v.caminho},
-                              {"le_comando", v.comando}}) {
-        child<QLineEdit>(form, name)->setText(text);
-    }
-    child<QSpinBox>(form, "le_porta")->setValue(v.porta);
-    child<QComboBox>(form, "cb_aut")->setCurrentIndex(v.aut);
-    child<QLineEdit>(form, v.aut == 1 ? "le_key" : "le_senha")->setText(v.secret);
+// Types nome, host, usuário, caminho, comando, authentication, secret, port.
+void type_into(QWidget* form, QStringList const& v = {"Vendas", "mirtel", "op", "/srv", "menu", "0",
+                                                      "s3nh@", "22"}) {
+    int i = 0;
+    for (char const* name : {"le_nome", "le_host", "le_usuario", "le_caminho", "le_comando"})
+        child<QLineEdit>(form, name)->setText(v[i++]);
+    child<QComboBox>(form, "cb_aut")->setCurrentIndex(v[5].toInt());
+    child<QLineEdit>(form, v[5] == "1" ? "le_key" : "le_senha")->setText(v[6]);
+    child<QSpinBox>(form, "le_porta")->setValue(v[7].toInt());
 }
 
 QString printers(std::optional<session> const& s) {
     QStringList out;
-    for (kelvra::printer const& p : s.value().impressoras) {
+    for (kelvra::printer const& p : s.value().impressoras)
         out << p.identificador + '=' + p.nome + '/' + QString::number(p.tipo);
-    }
     out.sort();
     return out.join(' ');
 }
@@ -76,17 +48,14 @@ QString shown_printer(QWidget const& form) {
 QString opened(QString const& text) {
     brano::core::v6::result::stack status;
     auto const clear = kelvra::crypto::decrypt_session_key(
-        text.toStdString(),
-        kelvra::testing::machine_identity::key_for(QCoreApplication::applicationFilePath()),
+        text.toStdString(), machine_identity::key_for(QCoreApplication::applicationFilePath()),
         status);
-    std::string const secret(clear.secret.begin(), clear.secret.end());
-    return QString::fromStdString(secret + '|' + clear.command + '|' + clear.path);
+    return QString::fromStdString(clear.secret.to_string() + '|' + clear.command + '|' +
+                                  clear.path);
 }
 
-// The error boxes that the last "Ok" showed, each closed once it was up.
+// What "Ok" gives; `boxes` gets the error boxes it showed (each closed).
 QStringList boxes;
-
-// What "Ok" gives.
 std::optional<session> press_ok(QWidget& form) {
     std::optional<session> got;
     boxes.clear();
@@ -95,10 +64,8 @@ std::optional<session> press_ok(QWidget& form) {
     QObject::connect(base ? base : child<widget_base>(&form, "session_widget"),
                      &widget_base::ok_clicked, &closer, [&](session s) { got = s; });
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            boxes << box->text();
-            box->done(QMessageBox::Ok);
-        }
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            boxes << box->text(), box->done(QMessageBox::Ok);
     });
     closer.start(0);
     child<QPushButton>(&form, "btn_ok")->click();
@@ -107,21 +74,18 @@ std::optional<session> press_ok(QWidget& form) {
 
 } // namespace
 
-Q_DECLARE_METATYPE(form_values)
-
 class tst_editor : public QObject {
     Q_OBJECT
 
-    kelvra::testing::isolated_home home_;
-    std::optional<kelvra::testing::machine_identity> identity_;
-    std::optional<kelvra::testing::cups_server> cups_;
+    isolated_home home_;
+    machine_identity identity_;
+    std::optional<cups_server> cups_;
     QString const sessions_ = QCoreApplication::applicationDirPath() + "/../var/sessions";
     brano::core::v6::result::stack status_;
 
 private slots:
     void initTestCase() {
-        identity_.emplace();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
+        QVERIFY2(identity_.is_ready(), qPrintable(identity_.error()));
         cups_.emplace();
         QVERIFY2(cups_->error().isEmpty(), qPrintable(cups_->error()));
         QVERIFY(!widget_base().findChild<QWidget*>("base_impressora")->isEnabled()); // no printer
@@ -132,35 +96,24 @@ private slots:
     void form_texts_and_order() {
         widget_base form;
         form.show();
-        QStringList const controls = // in tab order, then the groups
-            QStringLiteral("le_nome=Nome:;le_host=Host:;le_porta=Porta;le_usuario=Usuário:;"
-                           "cb_aut=Autenticaçao:;le_senha=Senha:;le_key=Chave:;"
-                           "btn_procurar=Procurar;le_caminho=Caminho:;le_comando=Comando:;"
-                           "cb_autostart=Executar automaticamente;"
-                           "cb_maximized=Executar maximizado;cb_impressoras=caixa;"
-                           "le_nome_impressora=Nome:;cb_tipo_impressora=Tipo:;"
-                           "btn_enable_disable=Habilitar;btn_ok=Ok;btn_cancelar=Cancelar;"
-                           "groupBox=Sessão;groupBox_2=Opções")
-                .split(';');
-        QStringList order;
-        for (QString const& pair : controls) {
-            QString const object = pair.section('=', 0, 0);
-            auto* control = QAccessible::queryAccessibleInterface(child(&form, object));
-            // A combo box's own name is its current item.
-            bool const labelled =
-                object.startsWith("le_") || object.startsWith("cb_tipo") || object == "cb_aut";
-            QCOMPARE((labelled ? control->relations(QAccessible::Label).value(0).first : control)
-                         ->text(QAccessible::Name),
-                     pair.section('=', 1));
-            order << object;
+        QStringList spoken; // at each Tab stop: the QLabel it is announced with, or its own name
+        for (QWidget* w = child(&form, "le_nome"); spoken.size() < 18; w = w->nextInFocusChain()) {
+            auto* control = QAccessible::queryAccessibleInterface(w);
+            auto* label = control->relations(QAccessible::Label).value(0).first;
+            if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().startsWith("qt_"))
+                spoken << w->objectName() + '=' +
+                              (label && qobject_cast<QLabel*>(label->object()) ? label : control)
+                                  ->text(QAccessible::Name);
         }
-        QStringList chain;
-        for (QWidget* w = child(&form, "le_nome"); chain.size() < 18; w = w->nextInFocusChain()) {
-            if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().startsWith("qt_")) {
-                chain << w->objectName();
-            }
-        }
-        QCOMPARE(chain, order.mid(0, 18));
+        for (char const* group : {"groupBox", "groupBox_2"})
+            spoken << group + ('=' + child<QGroupBox>(&form, group)->title());
+        QCOMPARE(spoken.join(';'),
+                 "le_nome=Nome:;le_host=Host:;le_porta=Porta;le_usuario=Usuário:;"
+                 "cb_aut=Autenticaçao:;le_senha=Senha:;le_key=Chave:;btn_procurar=Procurar;"
+                 "le_caminho=Caminho:;le_comando=Comando:;cb_autostart=Executar automaticamente;"
+                 "cb_maximized=Executar maximizado;cb_impressoras=caixa;le_nome_impressora=Nome:;"
+                 "cb_tipo_impressora=Tipo:;btn_enable_disable=Habilitar;btn_ok=Ok;"
+                 "btn_cancelar=Cancelar;groupBox=Sessão;groupBox_2=Opções");
         QVERIFY(child<QPushButton>(&form, "btn_ok")->isDefault());
 
         auto* aut = child<QComboBox>(&form, "cb_aut");
@@ -181,61 +134,57 @@ private slots:
 
     // The first broken rule names the box; nothing reaches the dialog.
     void validation_data() {
-        QTest::addColumn<form_values>("values");
+        QTest::addColumn<QStringList>("values");
         QTest::addColumn<QString>("box");
         // Every field from the broken one on is broken too: the order shows.
-        form_values v{"", "", "", "", "", -1, ""};
-        QString* const fields[] = {&v.nome, &v.host, &v.usuario, &v.caminho, &v.comando};
+        QStringList v{"", "", "", "", "", "-1", "", "99999"};
         QStringList const names{"nome", "host", "usuário", "caminho", "comando"};
         for (int i = 0; i < 5; ++i) {
             QTest::newRow(qPrintable(names[i])) << v << "O " + names[i] + " da sessão está vazio";
-            *fields[i] = " "; // a blank is a value: nothing is trimmed
+            v[i] = " "; // a blank is a value: nothing is trimmed
         }
-        for (char const* command : {"bash", "ssh", "/usr/bin/python3", "dbus-send"}) {
-            v.comando = command;
+        for (char const* command : {"bash", "/usr/bin/python3", "dbus-send"}) {
+            v[4] = command;
             QTest::newRow(command) << v << "O comando da sessão está inválido";
         }
-        v.comando = "SH";
+        v[4] = "SH";
         QTest::newRow("no authentication") << v << "O tipo de autenticação está inválido";
-        v.aut = 0;
+        v[5] = "0";
         QTest::newRow("password") << v << "A senha da sessão está vazia";
-        v.aut = 1;
+        v[5] = "1";
         QTest::newRow("key file") << v << "A chave da sessão está vazia";
-        v.secret = "/chaves/op.ppk";
-        v.porta = 99999;
+        v[6] = "/chaves/op.ppk";
         QTest::newRow("key file, port 99999") << v << QString();
-        v.porta = 0;
-        QTest::newRow("port 0") << v << QString();
     }
     void validation() {
-        QFETCH(form_values, values);
+        QFETCH(QStringList, values);
         QFETCH(QString, box);
         widget_base form;
         type_into(&form, values);
         std::optional<session> const s = press_ok(form);
         QCOMPARE(boxes, box.isEmpty() ? QStringList() : QStringList{box});
-        QCOMPARE(s ? s->porta : -1, box.isEmpty() ? values.porta : -1);
+        QCOMPARE(s ? s->porta : -1, box.isEmpty() ? 99999 : -1);
     }
 
     void printer_rules() {
         widget_base form;
-        type_into(&form, {});
+        type_into(&form);
         auto* list = child<QComboBox>(&form, "cb_impressoras");
         auto* name = child<QLineEdit>(&form, "le_nome_impressora");
         auto* type = child<QComboBox>(&form, "cb_tipo_impressora");
         auto* button = child<QPushButton>(&form, "btn_enable_disable");
         // A new session shows the first printer with nothing typed yet.
-        QCOMPARE(shown_printer(form), QStringLiteral("|Epson Matricial|Habilitar|off"));
+        QCOMPARE(shown_printer(form), QString("|Epson Matricial|Habilitar|off"));
         button->click();
-        QCOMPARE(shown_printer(form), QStringLiteral("|Epson Matricial|Desabilitar|on"));
+        QCOMPARE(shown_printer(form), QString("|Epson Matricial|Desabilitar|on"));
         list->setCurrentIndex(1);
-        QCOMPARE(shown_printer(form), QStringLiteral("etiquetas|Epson Matricial|Habilitar|off"));
+        QCOMPARE(shown_printer(form), QString("etiquetas|Epson Matricial|Habilitar|off"));
         button->click();
-        name->setText(QStringLiteral("Rótulos"));
-        type->setCurrentIndex(type->findText(QStringLiteral("Etiqueta")));
+        name->setText(QString("Rótulos"));
+        type->setCurrentIndex(type->findText(QString("Etiqueta")));
         list->setCurrentIndex(0);
         list->setCurrentIndex(1);
-        QCOMPARE(shown_printer(form), QStringLiteral("Rótulos|Etiqueta|Desabilitar|on"));
+        QCOMPARE(shown_printer(form), QString("Rótulos|Etiqueta|Desabilitar|on"));
         QCOMPARE(printers(press_ok(form)), QString("caixa=caixa/1 etiquetas=Rótulos/12"));
         // An emptied name goes back to the system's; disabled is left out.
         name->clear();
@@ -248,20 +197,20 @@ private slots:
     // All but the secret, and the printers this workstation has, come back.
     void fill_from_session_round_trip() {
         widget_base blank;
-        type_into(&blank, {"Estoque", "10.1.2.3", "est", "/mirtel", "estoque", 1, "k", 2222});
+        type_into(&blank, {"Estoque", "10.1.2.3", "est", "/mirtel", "estoque", "1", "k", "2222"});
         session old = press_ok(blank).value();
         old.impressoras = {{"caixa", "C1", 11}, {"ausente", "F", 3}, {"etiquetas", "E", 99}};
         old.autostart = true;
         widget_base form;
         form.fill_from_session(old);
-        QCOMPARE(shown_printer(form), QStringLiteral("C1|Epson TM-T20|Desabilitar|on"));
+        QCOMPARE(shown_printer(form), QString("C1|Epson TM-T20|Desabilitar|on"));
         child<QComboBox>(&form, "cb_impressoras")->setCurrentIndex(1);
-        QCOMPARE(shown_printer(form), QStringLiteral("E||Desabilitar|on"));
+        QCOMPARE(shown_printer(form), QString("E||Desabilitar|on"));
         QVERIFY(!press_ok(form) && boxes == QStringList{"A chave da sessão está vazia"});
 
-        child<QLineEdit>(&form, "le_key")->setText(QStringLiteral("/chaves/est.ppk"));
+        child<QLineEdit>(&form, "le_key")->setText(QString("/chaves/est.ppk"));
         session back = press_ok(form).value();
-        QCOMPARE(opened(back.key), QStringLiteral("/chaves/est.ppk|estoque|/mirtel"));
+        QCOMPARE(opened(back.key), QString("/chaves/est.ppk|estoque|/mirtel"));
         QCOMPARE(printers(back), QString("caixa=C1/11 etiquetas=E/0"));
         std::tie(back.id, back.key, back.impressoras) = std::tie(old.id, old.key, old.impressoras);
         QCOMPARE(back, old);
@@ -271,11 +220,11 @@ private slots:
     void edit_failures_keep_the_session() {
         QDir(sessions_).removeRecursively();
         widget_base blank;
-        type_into(&blank, {});
+        type_into(&blank);
         session const old = press_ok(blank).value();
         kelvra::save_session(old, status_);
         QString const profiles = QFileInfo(kelvra::putty_session_path(old.nome)).path();
-        QVERIFY(kelvra::testing::write_file(kelvra::putty_session_path(old.nome), {}));
+        QVERIFY(write_file(kelvra::putty_session_path(old.nome), {}));
         auto read_only = [](QString const& folder, bool on) {
             QByteArray const path = QFile::encodeName(folder);
             return on ? ::mount(path, path, nullptr, MS_BIND, nullptr) == 0 &&
@@ -285,12 +234,11 @@ private slots:
         };
         auto writable =
             qScopeGuard([&] { read_only(sessions_, false), read_only(profiles, false); });
-        if (!read_only(sessions_, true)) {
+        if (!read_only(sessions_, true))
             QSKIP("read-only mounts need root");
-        }
         kelvra::interface::sessions::dialog_alterar dialog(old);
         dialog.show();
-        type_into(&dialog, {});
+        type_into(&dialog);
         QVERIFY(press_ok(dialog)); // the edited record, which was not stored
         QCOMPARE(boxes, QStringList{"Ocorreu um erro ao manipular o arquivo referente à sessão"});
         QVERIFY(dialog.isVisible());
@@ -304,15 +252,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    if (!kelvra::testing::in_installation()) {
-        QCoreApplication probe(argc, argv);
-        return kelvra::testing::run_installed(QStringLiteral("bin/tst_editor"));
-    }
-    kelvra::interface::register_resources();
-    QApplication application(argc, argv);
-    tst_editor test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+KELVRA_INSTALLED_TEST_MAIN(tst_editor)
 #include "tst_editor.moc"

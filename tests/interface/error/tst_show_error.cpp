@@ -1,46 +1,30 @@
-#include "core/result_metatype.hpp"
 #include "interface/show_error.hpp"
-#include "support/keyboard.hpp"
-
-#include <QApplication>
-#include <QClipboard>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTextEdit>
-#include <QTimer>
-
-#include <functional>
+#include "interface/widget_testing.hpp"
 
 namespace result = brano::core::v6::result;
 using kelvra::interface::show_error;
-using kelvra::interface::detail::details_html;
 
 namespace {
 
 // Code 2 carries markup; codes past 2 have no message.
 class test_category final : public result::category {
-public:
     char const* name() const noexcept override { return "kelvra-teste"; }
     char const* message(int code) const override {
-        static char const* const messages[] = {"Primeira falha",
-                                               "Falha em <i>arquivo</i> &amp; pasta"};
-        return code == 1 || code == 2 ? messages[code - 1] : nullptr;
+        return code == 1   ? "Primeira falha"
+               : code == 2 ? "Falha em <i>arquivo</i> &amp; pasta"
+                           : nullptr;
     }
 } const category;
 
-// When the next modal window shows, hands it to `look` and clicks the button
-// that `look` names; a window without that button is rejected, so that a
-// failing test ends instead of waiting for a click.
+// Clicks the button `look` names in the next modal window (else rejects it).
 void answer(std::function<QString(QWidget*)> look) {
     QTimer::singleShot(0, [look] {
         QWidget* const window = QApplication::activeModalWidget();
         QString const name = window != nullptr ? look(window) : QString();
-        if (auto* const button = window ? window->findChild<QPushButton*>(name) : nullptr) {
+        if (auto* const button = window ? window->findChild<QPushButton*>(name) : nullptr)
             button->click();
-        } else if (auto* const dialog = qobject_cast<QDialog*>(window)) {
+        else if (auto* const dialog = qobject_cast<QDialog*>(window))
             dialog->reject();
-        }
     });
 }
 
@@ -50,42 +34,6 @@ class tst_show_error : public QObject {
     Q_OBJECT
 
 private slots:
-    void html_data() {
-        QTest::addColumn<result::stack>("stack");
-        QTest::addColumn<QString>("html");
-        QString const one = "<b>Category.:</b> kelvra-teste<br><b>Message..:</b> Primeira falha";
-        QTest::newRow("not failed") << result::stack() << QString();
-
-        result::stack s;
-        s.push_item(category, 1);
-        QTest::newRow("no arguments") << s << one;
-        s.push_item(category, 9);
-        QTest::newRow("two items, second without message")
-            << s << one + "\n\n<b>Category.:</b> kelvra-teste<br><b>Message..:</b> ";
-        s.reset();
-        s.push_item(category, 1).set_argument("path", "/tmp/a b").set_argument("code", "2");
-        QTest::newRow("two arguments")
-            << s << one + "<br><b>Arguments:</b><br>   path: /tmp/a b<br>   code: 2";
-        s.reset();
-        s.push_item(category, 2);
-        QTest::newRow("message is markup")
-            << s
-            << "<b>Category.:</b> kelvra-teste<br><b>Message..:</b> Falha em <i>arquivo</i> "
-               "&amp; pasta";
-        s.reset();
-        s.push_item(category, 1).set_argument("session-name", "<b>Vendas</b> & \"Co\"");
-        QTest::newRow("argument is text")
-            << s
-            << one + "<br><b>Arguments:</b><br>   session-name: &lt;b&gt;Vendas&lt;/b&gt; "
-                     "&amp; &quot;Co&quot;";
-    }
-
-    void html() {
-        QFETCH(result::stack, stack);
-        QFETCH(QString, html);
-        QCOMPARE(details_html(stack), html);
-    }
-
     void clean_stack_shows_nothing() {
         bool looked = false;
         QWidget* seen = nullptr;
@@ -100,18 +48,19 @@ private slots:
     }
 
     void box_then_details_data() {
-        QTest::addColumn<bool>("with_text");
-        QTest::addColumn<QString>("summary");
-        QTest::newRow("with text") << true << "Não foi possível abrir a sessão";
-        QTest::newRow("stack only") << false << "Primeira falha";
+        QTest::addColumn<QString>("text"); // empty: the first item's message
+        QTest::newRow("with text") << "Não foi possível abrir a sessão";
+        QTest::newRow("stack only") << QString();
     }
 
     void box_then_details() {
-        QFETCH(bool, with_text);
-        QFETCH(QString, summary);
+        QFETCH(QString, text);
         result::stack stack;
-        stack.push_item(category, 1).set_argument("path", "/tmp/ç");
+        stack.push_item(category, 1)
+            .set_argument("path", "/tmp/ç")
+            .set_argument("session-name", "<b>Vendas</b> & \"Co\"");
         stack.push_item(category, 2);
+        stack.push_item(category, 9);
 
         QApplication::clipboard()->clear();
         QStringList seen;
@@ -125,26 +74,29 @@ private slots:
                                     box->button(QMessageBox::Ok))
                  << kelvra::testing::read_by_keyboard(*window).join('|');
             answer([&seen, window](QWidget* details) {
-                auto* const text = details->findChild<QTextEdit*>("te_detalhes");
+                auto* const edit = details->findChild<QTextEdit*>("te_detalhes");
                 details->findChild<QPushButton*>("btn_copiar")->click();
                 seen << kelvra::testing::read_by_keyboard(*details).join('|')
                      << QString::number(window->isVisible()) << details->windowTitle()
                      << QApplication::clipboard()->text()
-                     << QString::number(text->isReadOnly() && text->textCursor().hasSelection());
+                     << QString::number(edit->isReadOnly() && edit->textCursor().hasSelection());
                 return QString("btn_ok");
             });
             return QString("btn_mostrar_mais");
         });
-        with_text ? show_error(nullptr, summary, stack) : show_error(nullptr, stack);
+        text.isEmpty() ? show_error(nullptr, stack) : show_error(nullptr, text, stack);
 
-        // The box closes before the details show; the copy keeps the empty
-        // line between items and the indented arguments, and renders markup.
-        QCOMPARE(seen, QStringList({"Error", summary, "1", "2", "1", "OK|Mostrar Mais",
-                                    "Detalhes do erro|Copiar|Ok", "0", "Detalhes do erro",
-                                    "Category.: kelvra-teste\nMessage..: Primeira falha\n"
-                                    "Arguments:\n   path: /tmp/ç\n\nCategory.: kelvra-teste\n"
-                                    "Message..: Falha em arquivo & pasta",
-                                    "1"}));
+        // The box closes first; the copy keeps blank lines and indents, renders a
+        // message's markup and leaves an argument's as text.
+        QCOMPARE(
+            seen,
+            QStringList({"Error", text.isEmpty() ? "Primeira falha" : text, "1", "2", "1",
+                         "OK|Mostrar Mais", "Detalhes do erro|Copiar|Ok", "0", "Detalhes do erro",
+                         "Category.: kelvra-teste\nMessage..: Primeira falha\n"
+                         "Arguments:\n   path: /tmp/ç\n   session-name: <b>Vendas</b> & \"Co\"\n\n"
+                         "Category.: kelvra-teste\nMessage..: Falha em arquivo & pasta\n\n"
+                         "Category.: kelvra-teste\nMessage..: ",
+                         "1"}));
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 };

@@ -2,48 +2,19 @@
 #include "connections/manager.hpp"
 #include "core/installation_config.hpp"
 #include "crypto/session_key.hpp"
-#include "interface/resources.hpp"
 #include "interface/support/dialog_suporte.hpp"
-#include "interface/ui/main_window.hpp"
-#include "support/keyboard.hpp"
-#include "support/machine_identity.hpp"
-#include "support/processes.hpp"
-#include "support/recorded_calls.hpp"
-#include "support/test_environment.hpp"
-
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPropertyAnimation>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include "interface/widget_testing.hpp"
 
 using kelvra::interface::support::dialog_suporte;
 using namespace kelvra::testing;
 
 namespace {
 
-template <class T = QLabel> T* child(QObject* parent, char const* name) {
-    return parent->findChild<T*>(QLatin1String(name));
-}
-
-// Runs `step` on the modal window of the next event loop if it is a T.
-template <class T> void on_next(QObject* context, std::function<void(T*)> step) {
-    QTimer::singleShot(0, context, [step] {
-        if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            step(window);
-        }
-    });
-}
-
+// Notes and closes the message box of the next event loop, if there is one.
 void dismiss_next_error(QObject* context, QString* text) {
-    on_next<QMessageBox>(context, [text](QMessageBox* box) {
-        *text = box->text();
-        box->button(QMessageBox::Ok)->click();
+    QTimer::singleShot(0, context, [text] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            *text = box->text(), box->button(QMessageBox::Ok)->click();
     });
 }
 
@@ -87,11 +58,12 @@ private slots:
         dialog_suporte dialog;
         QString error, shown, left_open_with;
         QStringList seen;
-        on_next<dialog_suporte>(&dialog, [&](dialog_suporte* d) {
-            seen << child(d, "l_codigo_cliente")->text() << child(d, "l_nome_fantasia")->text()
+        on_next_modal("dialog_suporte", [&](QWidget* d) {
+            seen << child<QLabel>(d, "l_codigo_cliente")->text()
+                 << child<QLabel>(d, "l_nome_fantasia")->text()
                  << (d->width() < d->sizeHint().width() ? "cut" : "whole")
-                 << kelvra::testing::read_by_keyboard(*d).join('|');
-            shown = child(d, "l_codigo")->text();
+                 << read_by_keyboard(*d).join('|');
+            shown = child<QLabel>(d, "l_codigo")->text();
             QString const answer = desk_password(shown);
             auto* animation = d->findChild<QPropertyAnimation*>();
             for (int at : {143999, 144000, renew_first ? 180000 : 0}) {
@@ -103,15 +75,15 @@ private slots:
             dismiss_next_error(d, &error); // if one comes up
             child<QPushButton>(d, "btn_ok")->click();
             if (d->isVisible()) {
-                left_open_with = child(d, "l_codigo")->text();
-                d->reject();
+                left_open_with = child<QLabel>(d, "l_codigo")->text();
+                static_cast<QDialog*>(d)->reject();
             }
         });
         QCOMPARE(dialog.exec(), accepted ? int(QDialog::Accepted) : int(QDialog::Rejected));
         QCOMPARE(seen, (QStringList{"4294968297", "Mercado Central Serrano", "whole",
                                     "Senha de suporte|Cancelar|Ok|Copiar código temporário",
                                     "green}", "red}", "green}", "2"})); // Running
-        QCOMPARE(error, accepted ? QString() : QStringLiteral("Senha invalida"));
+        QCOMPARE(error, accepted ? QString() : QString("Senha invalida"));
         QCOMPARE(left_open_with.isEmpty(), accepted);
         QVERIFY(accepted || (left_open_with == shown) != renew_first);
     }
@@ -122,7 +94,7 @@ private slots:
         QString error;
         dismiss_next_error(&dialog, &error);
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-        QCOMPARE(error, QStringLiteral("Erro ao obter codigo do cliente"));
+        QCOMPARE(error, QString("Erro ao obter codigo do cliente"));
     }
 
     // The stored secret and path under a shell command; the file unchanged.
@@ -149,14 +121,15 @@ private slots:
         kelvra::ui::MainWindow window;
         child<QListWidget>(&window, "lw_sessions")->setCurrentRow(0);
         QString error;
-        on_next<dialog_suporte>(&window, [&](dialog_suporte* d) {
-            child<QLineEdit>(d, "le_senha")->setText(desk_password(child(d, "l_codigo")->text()));
+        on_next_modal("dialog_suporte", [&](QWidget* d) {
+            child<QLineEdit>(d, "le_senha")
+                ->setText(desk_password(child<QLabel>(d, "l_codigo")->text()));
             dismiss_next_error(&window, &error); // if one comes up
             child<QPushButton>(d, "btn_ok")->click();
         });
         window.suporte_clicked();
         QCOMPARE(read_file(file), stored);
-        QCOMPARE(error, decrypts ? QString() : QStringLiteral("Erro ao executar a sessão"));
+        QCOMPARE(error, decrypts ? QString() : QString("Erro ao executar a sessão"));
         QTRY_VERIFY_WITH_TIMEOUT(!kelvra::manager::instance().has_running(), 60000);
         QList<QStringList> const calls = take_recorded_calls(records_.path());
         QCOMPARE(calls.size(), decrypts ? 1 : 0);
@@ -170,15 +143,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    if (!in_installation()) {
-        QCoreApplication probe(argc, argv);
-        return run_installed("bin/tst_support");
-    }
-    kelvra::interface::register_resources();
-    QApplication application(argc, argv);
-    tst_support test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+KELVRA_INSTALLED_TEST_MAIN(tst_support)
 #include "tst_support.moc"

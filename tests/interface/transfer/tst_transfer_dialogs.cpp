@@ -1,76 +1,17 @@
-// Import and desktop shortcuts, driven through their dialogs offscreen from a
-// temporary installation (the test program copies itself into one).
-#include "interface/resources.hpp"
 #include "interface/sessions/dialog_criar_atalhos.hpp"
 #include "interface/sessions/dialog_importar.hpp"
-#include "sessions/session_store.hpp"
+#include "interface/widget_testing.hpp"
 #include "sessions/session_transfer.hpp"
-#include "support/machine_identity.hpp"
-#include "support/test_environment.hpp"
-
-#include <QApplication>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <algorithm>
-#include <functional>
-#include <memory>
 
 using namespace kelvra::interface::sessions;
+using namespace kelvra::testing;
 
 namespace {
 
-// Runs `act` on the next modal window called `name` (any message box when
-// empty), once it is up; the window is closed if `act` failed.
-void on_next_modal(QString const& name, std::function<void(QWidget*)> act) {
-    QTimer::singleShot(0, [name, act] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (w == nullptr ||
-            (name.isEmpty() ? !qobject_cast<QMessageBox*>(w) : w->objectName() != name)) {
-            return on_next_modal(name, act);
-        }
-        act(w);
-        if (QTest::currentTestFailed()) {
-            static_cast<QDialog*>(w)->done(QDialog::Rejected); // do not hang on a failure
-        }
-    });
-}
-
-// Answers the next message box with the button `text`, logging the box as
-// "title|text|buttons, the default one starred".
-void answer_box(QString const& text, QStringList* log) {
-    on_next_modal({}, [text, log](QWidget* w) {
-        auto* box = static_cast<QMessageBox*>(w);
-        QStringList buttons;
-        QAbstractButton* chosen = nullptr;
-        QList<QAbstractButton*> shown = box->buttons(); // as laid out, left to right
-        std::sort(shown.begin(), shown.end(),
-                  [](auto* a, auto* b) { return a->geometry().x() < b->geometry().x(); });
-        for (QAbstractButton* b : shown) {
-            QString const label = b->text().remove(QLatin1Char('&'));
-            buttons << label + (b == box->defaultButton() ? QStringLiteral("*") : QString());
-            chosen = label == text ? b : chosen;
-        }
-        *log << box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|') +
-                    buttons.join(QLatin1Char(','));
-        QVERIFY2(chosen, qPrintable(text));
-        chosen->click();
-    });
-}
-
-template <class T> T* child(QWidget* w, char const* name) {
-    return w->findChild<T*>(QLatin1String(name));
-}
-
 QString check_states(QListWidget const* list) {
     QString out;
-    for (int i = 0; i < list->count(); ++i) {
+    for (int i = 0; i < list->count(); ++i)
         out += QString::number(list->item(i)->checkState());
-    }
     return out;
 }
 
@@ -88,43 +29,39 @@ kelvra::session sample(QString const& name) {
 class tst_transfer_dialogs : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<kelvra::testing::machine_identity> identity_;
-    kelvra::testing::isolated_home home_;
+    isolated_home home_;
+    machine_identity identity_;
     QTemporaryDir dir_;
     QStringList log_;
 
     QString import_file(QVector<kelvra::session> const& sessions) {
         QString const file = dir_.filePath("import.json");
-        return kelvra::testing::write_file(file, kelvra::export_document(sessions)) ? file : "";
+        return write_file(file, kelvra::export_document(sessions)) ? file : "";
     }
 
 private slots:
-    void initTestCase() {
-        identity_ = std::make_unique<kelvra::testing::machine_identity>();
-        QVERIFY2(identity_->is_ready(), qPrintable(identity_->error()));
-    }
+    void initTestCase() { QVERIFY2(identity_.is_ready(), qPrintable(identity_.error())); }
 
     void init() { log_.clear(); }
 
-    // Nothing checked is refused; each checked session opens a pre-filled
-    // "Nova sessão", and the one cancelled there is skipped.
+    // Nothing checked is refused; each checked one opens "Nova sessão" (cancel skips).
     void import_opens_a_new_session_per_checked_one() {
         dialog_importar dialog(import_file({sample("A"), sample("B"), sample("C")}), nullptr);
         QVERIFY(!dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-        on_next_modal(QStringLiteral("dialog_importar"), [this](QWidget* w) {
+        on_next_modal("dialog_importar", [this](QWidget* w) {
             auto* list = child<QListWidget>(w, "lw_sessions");
-            QCOMPARE(check_states(list), QStringLiteral("000"));
-            answer_box(QStringLiteral("OK"), &log_);
+            QCOMPARE(check_states(list), QString("000"));
+            answer_boxes({"OK"}, &log_);
             child<QPushButton>(w, "btn_importar")->click();
             list->item(0)->setCheckState(Qt::Checked);
             list->item(2)->setCheckState(Qt::Checked);
-            on_next_modal(QStringLiteral("dialog_novo"), [this](QWidget* first) {
+            on_next_modal("dialog_novo", [this](QWidget* first) {
                 log_ << child<QLineEdit>(first, "le_nome")->text();
                 child<QPushButton>(first, "btn_cancelar")->click();
-                on_next_modal(QStringLiteral("dialog_novo"), [this](QWidget* second) {
+                on_next_modal("dialog_novo", [this](QWidget* second) {
                     log_ << child<QLineEdit>(second, "le_nome")->text();
                     QCOMPARE(child<QLineEdit>(second, "le_senha")->text(), QString());
-                    child<QLineEdit>(second, "le_senha")->setText(QStringLiteral("s3nh@"));
+                    child<QLineEdit>(second, "le_senha")->setText("s3nh@");
                     child<QPushButton>(second, "btn_ok")->click();
                 });
             });
@@ -135,56 +72,45 @@ private slots:
                  (QStringList{"Erro|Selecione ao menos uma sessão para importar|OK*", "A", "C"}));
         brano::core::v6::result::stack status;
         QVector<kelvra::session> const saved = kelvra::load_sessions(status);
-        QCOMPARE(saved.size() == 1 ? saved[0].nome + saved[0].host : "", QStringLiteral("Cmirtel"));
+        QCOMPARE(saved.size() == 1 ? saved[0].nome + saved[0].host : "", QString("Cmirtel"));
     }
 
     // "Cancelar" and the Escape key both ask; "Não" stays, "Sim" leaves.
     void leaving_the_import_asks_first() {
         dialog_importar dialog(import_file({sample("A")}), nullptr);
-        on_next_modal(QStringLiteral("dialog_importar"), [this](QWidget* w) {
-            answer_box(QStringLiteral("Não"), &log_);
+        on_next_modal("dialog_importar", [this](QWidget* w) {
+            answer_boxes({"Não"}, &log_);
             child<QPushButton>(w, "btn_cancelar")->click();
             QVERIFY(w->isVisible());
-            answer_box(QStringLiteral("Sim"), &log_);
+            answer_boxes({"Sim"}, &log_);
             QTest::keyClick(w, Qt::Key_Escape);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-        QString const question = QStringLiteral(
-            "Cancelar Importação|Tem certeza que deseja interromper a importação ?|Não,Sim*");
+        QString const question =
+            "Cancelar Importação|Tem certeza que deseja interromper a importação ?|Não,Sim*";
         QCOMPARE(log_, (QStringList{question, question}));
     }
 
-    // All entries start checked and a click toggles one; a launcher that
-    // cannot be written is reported and the next one still written.
+    // All start checked; a launcher that cannot be written is reported, the next written.
     void shortcuts_for_the_checked_sessions() {
-        QString const desktop = home_.home() + QStringLiteral("/Desktop/");
-        QVERIFY(QDir().mkpath(desktop + QStringLiteral("C.desktop"))); // in the way
+        QString const desktop = home_.home() + "/Desktop/";
+        QVERIFY(QDir().mkpath(desktop + "C.desktop")); // in the way
         dialog_criar_atalhos dialog({sample("A"), sample("B"), sample("C"), sample("D")}, nullptr);
         dialog.show();
         auto* list = child<QListWidget>(&dialog, "listWidget");
-        QCOMPARE(check_states(list), QStringLiteral("2222"));
+        QCOMPARE(check_states(list), QString("2222"));
         QRect const b = list->visualItemRect(list->item(1));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           b.center() + QPoint(b.width() / 4, 0));
-        QCOMPARE(check_states(list), QStringLiteral("2022"));
-        answer_box(QStringLiteral("OK"), &log_);
+        QCOMPARE(check_states(list), QString("2022"));
+        answer_boxes({"OK"}, &log_);
         child<QPushButton>(&dialog, "btn_confirmar")->click();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(log_.value(0).section(QLatin1Char('|'), 0, 1),
-                 QStringLiteral("Error|Erro ao criar atalho da sessão 'C'"));
+                 QString("Error|Erro ao criar atalho da sessão 'C'"));
         QCOMPARE(QDir(desktop).entryList(QDir::Files), (QStringList{"A.desktop", "D.desktop"}));
     }
 };
 
-int main(int argc, char** argv) {
-    if (!kelvra::testing::in_installation()) {
-        QCoreApplication probe(argc, argv);
-        return kelvra::testing::run_installed(QStringLiteral("bin/tst_transfer_dialogs"));
-    }
-    kelvra::interface::register_resources();
-    QApplication application(argc, argv);
-    tst_transfer_dialogs test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+KELVRA_INSTALLED_TEST_MAIN(tst_transfer_dialogs)
 #include "tst_transfer_dialogs.moc"
