@@ -98,10 +98,20 @@ MainWindow::MainWindow(QWidget* parent)
     connect(list, &widget_session_list::customContextMenuRequested, this,
             &MainWindow::show_context_menu);
     connect(list, &widget_session_list::doubleClicked, this, &MainWindow::execute_current_session);
-    connect(list, &widget_session_list::itemClicked, this, [this] {
+    auto const enable_for_current = [this] {
         form_->btn_alterar->setEnabled(true);
         form_->btn_excluir->setEnabled(true);
-    });
+    };
+    connect(list, &widget_session_list::itemClicked, this, enable_for_current);
+    // Moving through the list with the keyboard makes a session current just
+    // as a click does; without this, "Alterar" and "Excluir" stayed out of
+    // reach for whoever does not use a mouse.
+    connect(list->list(), &QListWidget::currentItemChanged, this,
+            [enable_for_current](QListWidgetItem* current) {
+                if (current != nullptr) {
+                    enable_for_current();
+                }
+            });
 
     for (QPushButton* button : {form_->btn_importar, form_->btn_exportar, form_->btn_alterar,
                                 form_->btn_excluir, form_->btn_criar_atalhos}) {

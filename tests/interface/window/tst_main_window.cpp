@@ -128,6 +128,22 @@ private slots:
         QSignalSpy finished(&kelvra::manager::instance(), &kelvra::manager::all_finished);
         QFile::remove(hold); // the terminal program ends
         QVERIFY(finished.wait(30000));
+
+        // Moving through the list by keyboard makes a session current as a click does, and
+        // "Excluir" then asks first, "Não" before "Sim".
+        w.refresh_sessions();
+        auto* change = child<QPushButton>(&w, "btn_alterar");
+        auto* remove = child<QPushButton>(&w, "btn_excluir");
+        QVERIFY(!change->isEnabled() && !remove->isEnabled());
+        QTest::keyClick(list, Qt::Key_Down);
+        QVERIFY(list->currentItem() && change->isEnabled() && remove->isEnabled());
+        QString const removed = list->currentItem()->text();
+        answer_boxes({"Sim"}, &boxes);
+        remove->click();
+        QCOMPARE(boxes.last(), "Excluir Sessão|Tem certeza que deseja excluir a sessão '" +
+                                   removed + "' ?|Não,Sim*");
+        QCOMPARE(list->count(), 1);
+        QVERIFY(list->item(0)->text() != removed);
         // Offscreen has no tray to come back from: closing minimizes instead.
         QVERIFY(w.close() || w.isMinimized());
         QVERIFY(w.isVisible());
