@@ -28,11 +28,14 @@ inline void on_next_modal(QString const& name, std::function<void(QWidget*)> act
     QTimer::singleShot(0, [name, act] {
         QWidget* w = QApplication::activeModalWidget();
         if (w == nullptr ||
-            (name.isEmpty() ? !qobject_cast<QMessageBox*>(w) : w->objectName() != name))
-            return on_next_modal(name, act); // not up yet
+            (name.isEmpty() ? !qobject_cast<QMessageBox*>(w) : w->objectName() != name)) {
+            on_next_modal(name, act); // not up yet
+            return;
+        }
         act(w);
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed()) {
             static_cast<QDialog*>(w)->done(QDialog::Rejected);
+        }
     });
 }
 
@@ -53,8 +56,9 @@ inline void answer_boxes(QStringList const& answers, QStringList* log) {
         }
         *log << box->windowTitle() + '|' + box->text() + '|' + buttons.join(',');
         QVERIFY2(chosen, qPrintable(answers.first()));
-        if (answers.size() > 1)
+        if (answers.size() > 1) {
             answer_boxes(answers.mid(1), log);
+        }
         chosen->click();
     });
 }

@@ -319,8 +319,9 @@ private slots:
         repeated("repeated, escaped quote", "\"a\\\"b\":1,\"a\\\"b\":2");
         repeated("repeated, escaped backslash", "\"a\\\\\":1,\"b\":\"\\\\\",\"a\\\\\":2");
         QByteArray many; // past the names an object compares one by one
-        for (int i = 0; i < 40; ++i)
+        for (int i = 0; i < 40; ++i) {
             many += "\"n" + QByteArray::number(i) + "\":" + QByteArray::number(i) + ',';
+        }
         row("many names", request_json(id, list, many + "\"version\":1"), sound_);
         repeated("repeated among many names", many + "\"\\u006e3\":[1]");
         error("array", "[\"" + id + "\"]", "", 2, json_not_object);

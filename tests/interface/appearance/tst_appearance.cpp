@@ -22,13 +22,16 @@ namespace {
 
 // "category code name=value ..." of the first item (no description), or empty.
 QString report(core::result::stack const& status) {
-    if (!status.has_failed())
+    if (!status.has_failed()) {
         return {};
+    }
     auto const& item = *status.begin();
     QString text = QString("%1 %2").arg(item.get_category().name()).arg(item.get_code());
-    for (auto const& a : item.get_argument_range())
-        if (a.get_name() != "description")
+    for (auto const& a : item.get_argument_range()) {
+        if (a.get_name() != "description") {
             text += QString(" %1=%2").arg(a.get_name().c_str(), a.get_value().c_str());
+        }
+    }
     return text;
 }
 

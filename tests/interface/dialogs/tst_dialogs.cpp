@@ -78,8 +78,9 @@ private slots:
         auto const date = core::date(day.year(), day.month(), day.day());
         QTEST(kelvra::is_settings_password(typed.toStdString(), date, status), "unlocks");
         QCOMPARE(status.has_failed(), fails);
-        if (fails)
+        if (fails) {
             QCOMPARE(&status.begin()->get_category(), &core::converter_result_category::instance());
+        }
     }
 
     // Yesterday's password is refused (today's is the main window's test).
@@ -108,15 +109,17 @@ private slots:
         auto* list = dialog.findChild<QListWidget*>("list_widget_manuais");
         auto* pages = dialog.findChild<QStackedWidget*>("stacked_widget_manuais");
         QStringList entries;
-        for (int row = 0; row < list->count(); ++row)
+        for (int row = 0; row < list->count(); ++row) {
             entries << list->item(row)->text();
+        }
         QCOMPARE(entries, QStringList({"Config. Servidor Remoto", "Impressão", "Biometria",
                                        "Visualização de Imagens"}));
         QCOMPARE(list->currentRow() + pages->currentIndex(), 0);
         auto const first = dialog.findChild<QTextBrowser*>("textBrowser_manual_1")->toPlainText();
         for (auto const* line :
-             {"AcceptEnv KELVRA_*", "AllowStreamLocalForwarding yes", "systemctl reload ssh"})
+             {"AcceptEnv KELVRA_*", "AllowStreamLocalForwarding yes", "systemctl reload ssh"}) {
             QVERIFY2(first.contains(line), line);
+        }
         list->setCurrentRow(2);
         QCOMPARE(pages->currentWidget()->objectName(), QString("page_manual_3"));
     }

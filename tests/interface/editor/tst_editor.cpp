@@ -20,8 +20,9 @@ namespace {
 void type_into(QWidget* form, QStringList const& v = {"Vendas", "mirtel", "op", "/srv", "menu", "0",
                                                       "s3nh@", "22"}) {
     int i = 0;
-    for (char const* name : {"le_nome", "le_host", "le_usuario", "le_caminho", "le_comando"})
+    for (char const* name : {"le_nome", "le_host", "le_usuario", "le_caminho", "le_comando"}) {
         child<QLineEdit>(form, name)->setText(v[i++]);
+    }
     child<QComboBox>(form, "cb_aut")->setCurrentIndex(v[5].toInt());
     child<QLineEdit>(form, v[5] == "1" ? "le_key" : "le_senha")->setText(v[6]);
     child<QSpinBox>(form, "le_porta")->setValue(v[7].toInt());
@@ -29,8 +30,9 @@ void type_into(QWidget* form, QStringList const& v = {"Vendas", "mirtel", "op", 
 
 QString printers(std::optional<session> const& s) {
     QStringList out;
-    for (kelvra::printer const& p : s.value().impressoras)
+    for (kelvra::printer const& p : s.value().impressoras) {
         out << p.identificador + '=' + p.nome + '/' + QString::number(p.tipo);
+    }
     out.sort();
     return out.join(' ');
 }
@@ -64,8 +66,10 @@ std::optional<session> press_ok(QWidget& form) {
     QObject::connect(base ? base : child<widget_base>(&form, "session_widget"),
                      &widget_base::ok_clicked, &closer, [&](session s) { got = s; });
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            boxes << box->text(), box->done(QMessageBox::Ok);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->done(QMessageBox::Ok);
+        }
     });
     closer.start(0);
     child<QPushButton>(&form, "btn_ok")->click();
@@ -100,13 +104,15 @@ private slots:
         for (QWidget* w = child(&form, "le_nome"); spoken.size() < 18; w = w->nextInFocusChain()) {
             auto* control = QAccessible::queryAccessibleInterface(w);
             auto* label = control->relations(QAccessible::Label).value(0).first;
-            if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().startsWith("qt_"))
+            if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().startsWith("qt_")) {
                 spoken << w->objectName() + '=' +
                               (label && qobject_cast<QLabel*>(label->object()) ? label : control)
                                   ->text(QAccessible::Name);
+            }
         }
-        for (char const* group : {"groupBox", "groupBox_2"})
+        for (char const* group : {"groupBox", "groupBox_2"}) {
             spoken << group + ('=' + child<QGroupBox>(&form, group)->title());
+        }
         QCOMPARE(spoken.join(';'),
                  "le_nome=Nome:;le_host=Host:;le_porta=Porta;le_usuario=Usuário:;"
                  "cb_aut=Autenticaçao:;le_senha=Senha:;le_key=Chave:;btn_procurar=Procurar;"
@@ -234,8 +240,9 @@ private slots:
         };
         auto writable =
             qScopeGuard([&] { read_only(sessions_, false), read_only(profiles, false); });
-        if (!read_only(sessions_, true))
+        if (!read_only(sessions_, true)) {
             QSKIP("read-only mounts need root");
+        }
         kelvra::interface::sessions::dialog_alterar dialog(old);
         dialog.show();
         type_into(&dialog);

@@ -77,8 +77,9 @@ private slots:
     // start brings it up. (Which sessions open is the hand-over test's.)
     void automatic_opening_starts_minimized_without_a_tray() {
         for (auto [name, autostart] :
-             {std::pair{"Vendas", true}, {"Caixa", false}, {"estoque", true}})
+             {std::pair{"Vendas", true}, {"Caixa", false}, {"estoque", true}}) {
             QVERIFY(installed_.save(name, autostart));
+        }
         child_process instance;
         instance.start(installed_.kelvra(), {"--auto-open-connection"});
         QTRY_COMPARE_WITH_TIMEOUT(recorded_calls(installed_.records.path()).size(), 2,

@@ -13,8 +13,10 @@ namespace {
 // Notes and closes the message box of the next event loop, if there is one.
 void dismiss_next_error(QObject* context, QString* text) {
     QTimer::singleShot(0, context, [text] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            *text = box->text(), box->button(QMessageBox::Ok)->click();
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            *text = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
     });
 }
 

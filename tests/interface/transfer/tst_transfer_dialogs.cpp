@@ -10,8 +10,9 @@ namespace {
 
 QString check_states(QListWidget const* list) {
     QString out;
-    for (int i = 0; i < list->count(); ++i)
+    for (int i = 0; i < list->count(); ++i) {
         out += QString::number(list->item(i)->checkState());
+    }
     return out;
 }
 

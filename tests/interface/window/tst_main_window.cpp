@@ -62,8 +62,9 @@ private slots:
                              "btn_excluir=Excluir-;btn_exportar=Exportar ...-;"
                              "btn_importar=Importar ...-;btn_criar_atalhos=Criar atalhos-");
         QStringList menus;
-        for (QAction const* menu : w.menuBar()->actions())
+        for (QAction const* menu : w.menuBar()->actions()) {
             menus << menu->text();
+        }
         QCOMPARE(menus, (QStringList{"Arquivo", "Preferências", "Ajuda"}));
         QVERIFY(!child<QPushButton>(&w, "btn_exportar")->isEnabled()); // nothing to export
         QCOMPARE(read_by_keyboard(w), (QStringList{"Sessões", "Novo", "Configurações"}));
@@ -110,7 +111,10 @@ private slots:
         QString const hold = records_.filePath("hold");
         QVERIFY(write_file(hold, {}));
         qputenv("KELVRA_RECORD_HOLD", hold.toLocal8Bit());
-        auto release = qScopeGuard([&] { QFile::remove(hold), qunsetenv("KELVRA_RECORD_HOLD"); });
+        auto release = qScopeGuard([&] {
+            QFile::remove(hold);
+            qunsetenv("KELVRA_RECORD_HOLD");
+        });
         list->setCurrentRow(1);
         emit child<kelvra::ui::widget_session_list>(&w, "widget_sessions")->doubleClicked();
         QTRY_VERIFY_WITH_TIMEOUT(has_recorded_calls(records_.path()), 30000);
