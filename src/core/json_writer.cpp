@@ -176,8 +176,4 @@ json_writer& json_writer::value(bool flag) {
     return *this;
 }
 
-void json_writer::reserve(int bytes) {
-    text_.reserve(text_.size() + bytes);
-}
-
 } // namespace kelvra

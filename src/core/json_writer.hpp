@@ -33,9 +33,6 @@ public:
         return name(member_name).value(member_value);
     }
 
-    // Room for `bytes` more of text, when the caller can tell.
-    void reserve(int bytes);
-
     // The document so far; complete once the outermost container is closed.
     QByteArray const& text() const { return text_; }
 

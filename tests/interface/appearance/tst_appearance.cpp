@@ -102,8 +102,9 @@ private slots:
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(path, path, nullptr, MS_BIND, nullptr) != 0 ||
-            ::mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            ::mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
             QSKIP("needs root");
+        }
         auto writable = qScopeGuard([&] { ::umount2(path, MNT_DETACH); });
         theme value = theme::light;
         QCOMPARE(load(value), cannot_open);

@@ -23,8 +23,9 @@ void answer(std::function<QString(QWidget*)> look) {
         QString const name = window != nullptr ? look(window) : QString();
         if (auto* const button = window ? window->findChild<QPushButton*>(name) : nullptr) {
             button->click();
-        } else if (auto* const dialog = qobject_cast<QDialog*>(window))
+        } else if (auto* const dialog = qobject_cast<QDialog*>(window)) {
             dialog->reject();
+        }
     });
 }
 
